@@ -1,0 +1,134 @@
+#include "viewer/driver.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/highgui.hpp>
+
+#include "viewer/display.hpp"
+#include "viewer/features_file.hpp"
+#include "viewer/option_table.hpp"
+#include "viewer/overlay.hpp"
+#include "viewer/progress.hpp"
+#include "viewer/settings.hpp"
+#include "viewer/video_io.hpp"
+
+namespace stview {
+namespace {
+
+const char* const kWindowName = "Features";
+
+// True when both names lead to the same existing file, so that writing the
+// output would destroy the input.
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// Frames the loop will write, or 0 when the capture cannot tell.
+long expectedFrames(const cv::VideoCapture& capture, const ViewerSettings& settings) {
+    const double count = capture.get(cv::CAP_PROP_FRAME_COUNT);
+    if (!(count > 0)) return 0;
+    const long first = settings.firstFrame > 0 ? settings.firstFrame : 0;
+    const long inVideo = static_cast<long>(count) - first;
+    const long inRange = static_cast<long>(settings.lastFrame) - settings.firstFrame;
+    return std::max(0L, std::min(inVideo, inRange));
+}
+
+int playVideo(cv::VideoCapture& capture, const FeatureList& points,
+              const ViewerSettings& settings) {
+    cv::Mat frame;
+    if (!capture.read(frame) || frame.empty()) {
+        std::fprintf(stderr, "No frame to play in %s from frame %d on\n",
+                     settings.videoFile.c_str(), settings.firstFrame);
+        return kExitFailed;
+    }
+    const bool writing = !settings.outputFile.empty();
+    cv::VideoWriter writer;
+    if (writing && !openWriter(writer, settings.outputFile, frame.size())) {
+        std::fprintf(stderr, "Could not open the output video %s for writing\n",
+                     settings.outputFile.c_str());
+        return kExitFailed;
+    }
+    const bool window = !settings.noWindow;
+    const bool showProgress = writing && !window;
+    ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0,
+                            showProgress ? expectedFrames(capture, settings) : 0);
+    // 64-bit count so that a last frame near INT_MAX cannot overflow it.
+    for (long long n = settings.firstFrame; n < settings.lastFrame && !frame.empty(); ++n) {
+        drawFeatures(points, frame, static_cast<int>(n));
+        if (window) {
+            cv::imshow(kWindowName, frame);
+            cv::waitKey(10);
+        }
+        if (writing) {
+            writer.write(frame);
+            if (showProgress) progress.frameWritten();
+        }
+        if (!capture.read(frame)) frame.release();
+        if (window && settings.pause) cv::waitKey(0);
+    }
+    if (showProgress) progress.finish();
+    return kExitOk;
+}
+
+}  // namespace
+
+int runViewer(int argc, const char* const* argv) {
+    OptionTable options;
+    if (options.parse(argc, argv) < 1) {
+        printUsage(stdout);
+        return kExitOk;
+    }
+    ViewerSettings settings;
+    switch (readSettings(options, settings)) {
+        case SettingsOutcome::Usage:
+            printUsage(stdout);
+            return kExitOk;
+        case SettingsOutcome::UsageFailed:
+            printUsage(stdout);
+            return kExitBadOptions;
+        case SettingsOutcome::Run:
+            break;
+    }
+    std::cout << "Input video:   " << settings.videoFile << '\n'
+              << "Input features:" << settings.featuresFile << std::endl;
+
+    if (!settings.outputFile.empty() && sameFile(settings.outputFile, settings.videoFile)) {
+        std::fprintf(stderr, "The output video %s is the input video; it is left untouched\n",
+                     settings.outputFile.c_str());
+        return kExitFailed;
+    }
+    // OpenCV's own warnings (back ends probing a file) would only repeat what
+    // the viewer reports itself.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+
+    cv::VideoCapture capture;
+    const bool opened = openVideo(capture, settings.videoFile, settings.firstFrame);
+    const bool window = !settings.noWindow;
+    if (window) {
+        if (!displayReachable()) {
+            std::fprintf(stderr,
+                         "No display could be reached to open the \"%s\" window; "
+                         "use --no-window to render without one\n",
+                         kWindowName);
+            return kExitNoDisplay;
+        }
+        cv::namedWindow(kWindowName, cv::WINDOW_NORMAL);
+    }
+    const FeatureList points = loadFeatures(settings.featuresFile);
+    std::printf("load %d features from %s\n", static_cast<int>(points.size()),
+                settings.featuresFile.c_str());
+    std::fflush(stdout);
+    if (!opened) return kExitFailed;
+
+    const int status = playVideo(capture, points, settings);
+    capture.release();
+    if (window) cv::destroyWindow(kWindowName);
+    return status;
+}
+
+}  // namespace stview

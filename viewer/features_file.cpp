@@ -1,0 +1,168 @@
+#include "viewer/features_file.hpp"
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <locale>
+#include <sstream>
+
+namespace stview {
+namespace {
+
+// The white space that stream extraction skips in the classic locale; '\n'
+// never occurs inside a line.
+inline bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+inline void skipBlanks(const char*& p, const char* end) {
+    while (p != end && isBlank(*p)) ++p;
+}
+
+// Reads a decimal int as `stream >> int` does: optional sign, digits, stop at
+// the first non-digit; no digits or a value outside int's range fails.
+bool readInt(const char*& p, const char* end, int& out) {
+    skipBlanks(p, end);
+    const char* q = p;
+    bool negative = false;
+    if (q != end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+    if (q == end || !isDigit(*q)) return false;
+    long long value = 0;
+    const long long limit = negative ? -static_cast<long long>(std::numeric_limits<int>::min())
+                                     : std::numeric_limits<int>::max();
+    for (; q != end && isDigit(*q); ++q) {
+        value = value * 10 + (*q - '0');
+        if (value > limit) return false;
+    }
+    out = static_cast<int>(negative ? -value : value);
+    p = q;
+    return true;
+}
+
+// Exact fallback for the rare reals that std::from_chars refuses as out of
+// range: stream extraction accepts underflow (giving a subnormal or zero) and
+// refuses overflow.
+bool readRealByStream(const char* begin, const char* end, double& out) {
+    std::istringstream in(std::string(begin, end));
+    in.imbue(std::locale::classic());
+    double value = 0.0;
+    if (!(in >> value)) return false;
+    out = value;
+    return true;
+}
+
+// Reads a real as `stream >> double` does. The stream first gathers the
+// longest run of the form [sign] digits [. digits] [(e|E) [sign] digits] (the
+// exponent only after a mantissa digit) and then converts all of it, so "1e"
+// or "." fail, while "5." and ".5" succeed.
+bool readReal(const char*& p, const char* end, double& out) {
+    skipBlanks(p, end);
+    const char* q = p;
+    bool negative = false;
+    if (q != end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+    const char* mantissa = q;
+    bool digits = false;
+    while (q != end && isDigit(*q)) ++q, digits = true;
+    if (q != end && *q == '.') {
+        ++q;
+        while (q != end && isDigit(*q)) ++q, digits = true;
+    }
+    if (!digits) return false;
+    if (q != end && (*q == 'e' || *q == 'E')) {
+        ++q;
+        if (q != end && (*q == '+' || *q == '-')) ++q;
+        if (q == end || !isDigit(*q)) return false;
+        while (q != end && isDigit(*q)) ++q;
+    }
+    double value = 0.0;
+    const auto result = std::from_chars(mantissa, q, value);
+    if (result.ec == std::errc::result_out_of_range) {
+        if (!readRealByStream(p, q, value)) return false;
+        negative = false;  // the stream read the sign itself
+    } else if (result.ec != std::errc() || result.ptr != q) {
+        return false;
+    }
+    out = negative ? -value : value;
+    p = q;
+    return true;
+}
+
+}  // namespace
+
+bool parseFeatureLine(std::string_view line, FeaturePoint& out) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    return readInt(p, end, out.id) && readInt(p, end, out.x) && readInt(p, end, out.y) &&
+           readInt(p, end, out.t) && readReal(p, end, out.spatialVariance) &&
+           readReal(p, end, out.temporalVariance) && readReal(p, end, out.value);
+}
+
+FeatureList parseFeatures(std::string_view text, FeatureParseReport& report) {
+    report = FeatureParseReport{};
+    FeatureList points;
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        text.remove_prefix(kByteOrderMark.size());
+    }
+    // A cheap guess at the number of records keeps the list from regrowing.
+    points.reserve(text.size() / 32);
+    std::size_t lineNumber = 0;
+    while (!text.empty()) {
+        const std::size_t lineEnd = text.find('\n');
+        const std::string_view line = text.substr(0, lineEnd);
+        text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
+        ++lineNumber;
+        if (!line.empty() && line.front() == '#') continue;
+        FeaturePoint point;
+        if (parseFeatureLine(line, point)) {
+            points.push_back(std::move(point));
+            continue;
+        }
+        std::size_t i = 0;
+        while (i < line.size() && isBlank(line[i])) ++i;
+        if (i == line.size()) continue;
+        if (report.skippedLines++ == 0) report.firstSkippedLine = lineNumber;
+    }
+    points.shrink_to_fit();
+    return points;
+}
+
+FeatureList loadFeatures(const std::string& path) {
+    std::error_code error;
+    std::ifstream in;
+    if (!std::filesystem::is_directory(path, error)) {
+        in.open(path, std::ios::binary);
+    }
+    if (!in.is_open()) {
+        std::cout << "Unable to open file " << path << std::endl;
+        return {};
+    }
+    // Read in large blocks: works for pipes too, where the size is unknown.
+    std::string text;
+    constexpr std::size_t kBlock = 1 << 20;
+    while (in) {
+        const std::size_t used = text.size();
+        text.resize(used + kBlock);
+        in.read(text.data() + used, kBlock);
+        text.resize(used + static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) {
+        std::cout << "Unable to open file " << path << std::endl;
+        return {};
+    }
+    FeatureParseReport report;
+    FeatureList points = parseFeatures(text, report);
+    if (report.skippedLines > 0) {
+        std::fprintf(stderr,
+                     "Skipped %zu line(s) of %s that do not hold seven numbers (first: line %zu)\n",
+                     report.skippedLines, path.c_str(), report.firstSkippedLine);
+    }
+    return points;
+}
+
+}  // namespace stview

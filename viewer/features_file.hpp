@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "viewer/feature_point.hpp"
+
+namespace stview {
+
+/// What a parse of a features text met besides the records it stored.
+struct FeatureParseReport {
+    std::size_t skippedLines = 0;      ///< non-blank, non-comment lines without seven numbers
+    std::size_t firstSkippedLine = 0;  ///< 1-based number of the first of them, 0 when none
+};
+
+/**
+ * @brief Reads one data line: id, x, y, t (integers) then spatial variance,
+ * temporal variance and value (reals), separated by white space, as standard
+ * stream extraction reads them. Anything after the seventh number is ignored.
+ * @return true and fills @p out when the line holds the seven numbers; false
+ * otherwise, leaving @p out unspecified.
+ */
+bool parseFeatureLine(std::string_view line, FeaturePoint& out);
+
+/**
+ * @brief Parses the whole text of a features file. Lines starting with '#' are
+ * comments; blank lines are skipped silently; any other line that does not hold
+ * the seven numbers is skipped and counted in @p report. A UTF-8 byte-order mark
+ * at the start is ignored. Lines end at '\n'; a '\r' before it is white space.
+ */
+FeatureList parseFeatures(std::string_view text, FeatureParseReport& report);
+
+/**
+ * @brief Loads a features file. When it cannot be read, writes
+ * "Unable to open file <path>" to standard output and returns an empty list.
+ * Skipped lines are reported on standard error with their count and the number
+ * of the first one. Never throws for bad content.
+ */
+FeatureList loadFeatures(const std::string& path);
+
+}  // namespace stview

@@ -1,0 +1,58 @@
+#include "viewer/overlay.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <opencv2/imgproc.hpp>
+
+namespace stview {
+namespace {
+
+constexpr int kThickness = 3;
+// No pixel of a circle of thickness 3 lies further than radius + 2 from the
+// centre along an axis; a little more keeps the test safe.
+constexpr std::int64_t kReach = 4;
+
+}  // namespace
+
+void drawCircleMarker(cv::Mat& image, int x, int y, int size) {
+    if (size < 0) return;
+    const int radius = static_cast<int>(std::floor(std::sqrt(static_cast<double>(size)) * 3.0));
+    // A circle that cannot touch the image draws nothing; skipping it also keeps
+    // far-away centres from overflowing the drawing arithmetic.
+    const std::int64_t reach = radius + kReach;
+    if (x < -reach || y < -reach || x > image.cols - 1 + reach || y > image.rows - 1 + reach) {
+        return;
+    }
+    cv::circle(image, cv::Point(x, y), radius, cv::Scalar(0, 255, 255, 0), kThickness,
+               cv::LINE_8, 0);
+}
+
+int markerSize(double spatialVariance) {
+    if (!(spatialVariance >= 0.0)) return -1;
+    if (spatialVariance >= static_cast<double>(std::numeric_limits<int>::max())) {
+        return std::numeric_limits<int>::max();
+    }
+    return static_cast<int>(spatialVariance);
+}
+
+bool isVisibleInFrame(const FeaturePoint& point, int frameNumber) {
+    const std::int64_t distance = std::llabs(static_cast<std::int64_t>(frameNumber) - point.t);
+    return static_cast<double>(distance) < std::sqrt(point.temporalVariance);
+}
+
+void drawFeatures(const FeatureList& points, cv::Mat& frame, int frameNumber) {
+    for (const FeaturePoint& point : points) {
+        if (!isVisibleInFrame(point, frameNumber)) continue;
+        const int size = markerSize(point.spatialVariance);
+        if (size < 0) continue;
+        const std::int64_t row = static_cast<std::int64_t>(frame.rows) - point.y;
+        if (row < std::numeric_limits<int>::min() || row > std::numeric_limits<int>::max()) {
+            continue;  // far outside the image: nothing to draw
+        }
+        drawCircleMarker(frame, point.x, static_cast<int>(row), size);
+    }
+}
+
+}  // namespace stview

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include "viewer/feature_point.hpp"
+
+namespace stview {
+
+/**
+ * @brief Draws a yellow circle (BGR 0,255,255; thickness 3; 8-connected) of
+ * radius floor(3 * sqrt(size)) centred at column @p x, row @p y (row 0 first in
+ * memory) into an 8-bit, 3-channel @p image. A negative size draws nothing;
+ * centres outside the image are allowed and clip.
+ */
+void drawCircleMarker(cv::Mat& image, int x, int y, int size);
+
+/**
+ * @brief Draws every point of @p points that lies temporally close to frame
+ * @p frameNumber, i.e. |frameNumber - t| < sqrt(temporalVariance), as a circle
+ * of size = spatialVariance truncated to an int, at column x and at row
+ * (image height - y): features files count rows from the bottom. A negative or
+ * NaN spatial variance draws nothing; one beyond int's range is clamped.
+ */
+void drawFeatures(const FeatureList& points, cv::Mat& frame, int frameNumber);
+
+/// True when the point is drawn in frame @p frameNumber.
+bool isVisibleInFrame(const FeaturePoint& point, int frameNumber);
+
+/// The spatial variance as the marker size: truncated toward zero, clamped to
+/// int's range; -1 (no marker) for a negative or NaN variance.
+int markerSize(double spatialVariance);
+
+}  // namespace stview

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace stview {
+
+/// One progress text: "written N of M frames, F fps" (without "of M" when
+/// @p total is not positive, i.e. unknown).
+std::string formatProgress(long written, long total, double seconds);
+
+/**
+ * @brief Progress of a headless render on a stream. On a terminal the line is
+ * redrawn in place a few times a second; elsewhere only one summary line is
+ * written, by finish().
+ */
+class ProgressReport {
+public:
+    ProgressReport(std::FILE* out, bool terminal, long total);
+    void frameWritten();
+    void finish();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    double elapsed() const;
+
+    std::FILE* out_;
+    bool terminal_;
+    long total_;
+    long written_ = 0;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point lastDrawn_ = start_;
+};
+
+}  // namespace stview

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "viewer/option_table.hpp"
+
+namespace stview {
+
+/// What the viewer was asked to do, as read from the command line.
+struct ViewerSettings {
+    std::string videoFile;
+    std::string featuresFile;
+    std::string outputFile;  ///< empty: no output video
+    int firstFrame = 0;
+    int lastFrame = 100000000;  ///< not processed itself
+    bool pause = false;
+    bool noWindow = false;  ///< render without a window; pause is then ignored
+};
+
+/// What the driver does after reading the command line.
+enum class SettingsOutcome {
+    Run,          ///< settings complete: play the video
+    Usage,        ///< help asked for, or an input missing: print the usage text, status 0
+    UsageFailed,  ///< option handling raised an exception: print the usage text, status -1
+};
+
+/// Reads the options of @p table into @p settings (unread options keep their values).
+SettingsOutcome readSettings(const OptionTable& table, ViewerSettings& settings);
+
+/**
+ * @brief Converts a frame-number option as strtol does: leading white space,
+ * an optional sign, then decimal digits up to the first other byte; no digits
+ * give 0, and values beyond int's range are clamped to it.
+ */
+int parseFrameNumber(const std::string& text);
+
+/// Writes the usage text (the twelve standard lines, then the extra options).
+void printUsage(std::FILE* out);
+
+}  // namespace stview

@@ -1,0 +1,34 @@
+#include "viewer/video_io.hpp"
+
+#include <filesystem>
+#include <opencv2/core/utils/logger.hpp>
+
+namespace stview {
+
+bool openVideo(cv::VideoCapture& capture, const std::string& name, int firstFrame) {
+    // FFmpeg reads nearly every file; other back ends (image sequences, for
+    // instance) get a chance only when it declines. A folder is no video.
+    // Back ends log their own complaints while probing a file that is no video
+    // of theirs; the one message below says all the user needs.
+    namespace logging = cv::utils::logging;
+    const logging::LogLevel previous = logging::setLogLevel(logging::LOG_LEVEL_SILENT);
+    std::error_code error;
+    if (!std::filesystem::is_directory(name, error)) {
+        capture.open(name, cv::CAP_FFMPEG);
+        if (!capture.isOpened()) capture.open(name, cv::CAP_ANY);
+    }
+    logging::setLogLevel(previous);
+    if (!capture.isOpened()) {
+        std::fprintf(stderr, "Could not initialize capturing from %s...\n", name.c_str());
+        return false;
+    }
+    positionCapture(capture, firstFrame, name, stdout);
+    return true;
+}
+
+bool openWriter(cv::VideoWriter& writer, const std::string& name, cv::Size frameSize) {
+    const int fourcc = cv::VideoWriter::fourcc('D', 'I', 'V', 'X');
+    return writer.open(name, cv::CAP_FFMPEG, fourcc, 25.0, frameSize, true);
+}
+
+}  // namespace stview
