@@ -14,7 +14,7 @@ using XcbDisconnect = void (*)(XcbConnection*);
 
 // Loads libxcb for the duration of one probe.
 class XcbLibrary {
-public:
+  public:
     XcbLibrary() : handle_(dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL)) {}
     ~XcbLibrary() {
         if (handle_ != nullptr) dlclose(handle_);
@@ -27,7 +27,7 @@ public:
         return handle_ == nullptr ? nullptr : reinterpret_cast<Function>(dlsym(handle_, name));
     }
 
-private:
+  private:
     void* handle_;
 };
 

@@ -20,18 +20,18 @@ namespace stview {
  * system fills them.
  */
 struct FeaturePoint {
-    bool flag = true;     ///< set in every record; nothing reads it
-    int id = 0;           ///< first number of a features-file line; nothing reads it
-    int x = 0;            ///< column, pixels
-    int y = 0;            ///< row, pixels (see above for its origin)
-    int t = 0;            ///< frame number, zero-based
-    double spatialVariance = 0.0;   ///< pixels squared
-    double temporalVariance = 0.0;  ///< frames squared
-    double value = 0.0;             ///< third real of a file line, or the value at a maximum
-    std::shared_ptr<cv::Mat> matrix;              ///< attached matrix, usually none
-    std::shared_ptr<std::vector<double>> array;   ///< attached array, usually none
-    int spare = 0;        ///< carried along, never read
-    std::string label;    ///< carried along, empty unless a caller sets it
+    bool flag = true;                 ///< set in every record; nothing reads it
+    int id = 0;                       ///< first number of a features-file line; nothing reads it
+    int x = 0;                        ///< column, pixels
+    int y = 0;                        ///< row, pixels (see above for its origin)
+    int t = 0;                        ///< frame number, zero-based
+    double spatialVariance = 0.0;     ///< pixels squared
+    double temporalVariance = 0.0;    ///< frames squared
+    double value = 0.0;               ///< third real of a file line, or the value at a maximum
+    std::shared_ptr<cv::Mat> matrix;  ///< attached matrix, usually none
+    std::shared_ptr<std::vector<double>> array;  ///< attached array, usually none
+    int spare = 0;                               ///< carried along, never read
+    std::string label;                           ///< carried along, empty unless a caller sets it
 };
 
 /// Ordered list of points, in file order or in scan order.

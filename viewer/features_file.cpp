@@ -14,9 +14,7 @@ namespace {
 
 // The white space that stream extraction skips in the classic locale; '\n'
 // never occurs inside a line.
-inline bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
+inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -16,7 +16,7 @@ namespace stview {
  * ignored, and the first occurrence of a repeated option wins.
  */
 class OptionTable {
-public:
+  public:
     /// Replaces the table by the options of argv[1..argc-1]; returns the number of entries.
     int parse(int argc, const char* const* argv);
     /// True when an entry has exactly this name.
@@ -30,7 +30,7 @@ public:
     /// The option-like test; null is not option-like.
     static bool isOptionLike(const char* text);
 
-private:
+  private:
     // std::string compares as unsigned bytes, a prefix sorting first.
     std::map<std::string, std::vector<std::string>> entries_;
 };

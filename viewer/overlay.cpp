@@ -25,8 +25,8 @@ void drawCircleMarker(cv::Mat& image, int x, int y, int size) {
     if (x < -reach || y < -reach || x > image.cols - 1 + reach || y > image.rows - 1 + reach) {
         return;
     }
-    cv::circle(image, cv::Point(x, y), radius, cv::Scalar(0, 255, 255, 0), kThickness,
-               cv::LINE_8, 0);
+    cv::circle(image, cv::Point(x, y), radius, cv::Scalar(0, 255, 255, 0), kThickness, cv::LINE_8,
+               0);
 }
 
 int markerSize(double spatialVariance) {

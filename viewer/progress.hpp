@@ -16,12 +16,12 @@ std::string formatProgress(long written, long total, double seconds);
  * written, by finish().
  */
 class ProgressReport {
-public:
+  public:
     ProgressReport(std::FILE* out, bool terminal, long total);
     void frameWritten();
     void finish();
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
     double elapsed() const;
 
