@@ -9,6 +9,10 @@
 #include <opencv2/core/core_c.h>
 #include <opencv2/highgui.hpp>
 
+// Read by the leak checker of sanitized builds: Qt's font set-up keeps fontconfig
+// allocations until exit.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace stview {
 namespace {
 
