@@ -88,7 +88,8 @@ class FrameBuffer {
      * local maximum among the 26 (fullNeighbourhood) or the 10 neighbours of
      * Neighbours26/Neighbours10, comparing 32-bit floats; NaN on either side never counts as
      * smaller. The newest and oldest frames and the border rows and columns are never
-     * centres. Order: by age from the second-newest frame, then row, then column.
+     * centres. Order: by age from the second-newest frame, then row, then column. Throws
+     * std::logic_error when the public tables no longer hold their constructed entries.
      */
     void FindLocalMaxima(FeatureList& points, bool fullNeighbourhood);
 

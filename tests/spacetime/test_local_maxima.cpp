@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -114,6 +115,15 @@ TEST(LocalMaxima, TooFewSlotsOrTooSmallFramesFindNothing) {
         load(b, v.data);
         EXPECT_TRUE(found(b, true).empty()) << n << rows << cols;
     }
+}
+
+TEST(LocalMaxima, ModifiedTablesAreRefused) {
+    Volume v(3, 3, 3);
+    FrameBuffer b(3);
+    load(b, v.data);
+    b.Neighbours10[9] = {1, 0, 0};
+    FeatureList points;
+    EXPECT_THROW(b.FindLocalMaxima(points, false), std::logic_error);
 }
 
 // Strict maximum by explicit loops over the cube, frames indexed by age.
