@@ -9,10 +9,12 @@
 #include <opencv2/highgui.hpp>
 
 #include "viewer/display.hpp"
+#include "viewer/feature_index.hpp"
 #include "viewer/features_file.hpp"
 #include "viewer/option_table.hpp"
 #include "viewer/overlay.hpp"
 #include "viewer/progress.hpp"
+#include "viewer/read_ahead.hpp"
 #include "viewer/settings.hpp"
 #include "viewer/video_io.hpp"
 
@@ -38,28 +40,31 @@ long expectedFrames(const cv::VideoCapture& capture, const ViewerSettings& setti
     return std::max(0L, std::min(inVideo, inRange));
 }
 
-int playVideo(cv::VideoCapture& capture, const FeatureList& points,
+int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
               const ViewerSettings& settings) {
+    const bool writing = !settings.outputFile.empty();
+    const bool window = !settings.noWindow;
+    const bool showProgress = writing && !window;
+    const long total = showProgress ? expectedFrames(capture, settings) : 0;
+
+    // Decoding runs one thread ahead; frames still arrive in the capture's order.
+    ReadAhead frames(capture);
     cv::Mat frame;
-    if (!capture.read(frame) || frame.empty()) {
+    if (!frames.read(frame)) {
         std::fprintf(stderr, "No frame to play in %s from frame %d on\n",
                      settings.videoFile.c_str(), settings.firstFrame);
         return kExitFailed;
     }
-    const bool writing = !settings.outputFile.empty();
     cv::VideoWriter writer;
     if (writing && !openWriter(writer, settings.outputFile, frame.size())) {
         std::fprintf(stderr, "Could not open the output video %s for writing\n",
                      settings.outputFile.c_str());
         return kExitFailed;
     }
-    const bool window = !settings.noWindow;
-    const bool showProgress = writing && !window;
-    ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0,
-                            showProgress ? expectedFrames(capture, settings) : 0);
+    ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total);
     // 64-bit count so that a last frame near INT_MAX cannot overflow it.
     for (long long n = settings.firstFrame; n < settings.lastFrame && !frame.empty(); ++n) {
-        drawFeatures(points, frame, static_cast<int>(n));
+        features.draw(frame, static_cast<int>(n));
         if (window) {
             cv::imshow(kWindowName, frame);
             cv::waitKey(10);
@@ -68,7 +73,7 @@ int playVideo(cv::VideoCapture& capture, const FeatureList& points,
             writer.write(frame);
             if (showProgress) progress.frameWritten();
         }
-        if (!capture.read(frame)) frame.release();
+        frames.read(frame);
         if (window && settings.pause) cv::waitKey(0);
     }
     if (showProgress) progress.finish();
@@ -125,7 +130,7 @@ int runViewer(int argc, const char* const* argv) {
     std::fflush(stdout);
     if (!opened) return kExitFailed;
 
-    const int status = playVideo(capture, points, settings);
+    const int status = playVideo(capture, FeatureIndex(points), settings);
     capture.release();
     if (window) cv::destroyWindow(kWindowName);
     return status;

@@ -16,9 +16,15 @@ constexpr std::int64_t kReach = 4;
 
 }  // namespace
 
+int markerRadius(int size) {
+    return static_cast<int>(std::floor(std::sqrt(static_cast<double>(size)) * 3.0));
+}
+
 void drawCircleMarker(cv::Mat& image, int x, int y, int size) {
-    if (size < 0) return;
-    const int radius = static_cast<int>(std::floor(std::sqrt(static_cast<double>(size)) * 3.0));
+    if (size >= 0) drawCircleOfRadius(image, x, y, markerRadius(size));
+}
+
+void drawCircleOfRadius(cv::Mat& image, int x, int y, int radius) {
     // A circle that cannot touch the image draws nothing; skipping it also keeps
     // far-away centres from overflowing the drawing arithmetic.
     const std::int64_t reach = radius + kReach;

@@ -14,6 +14,13 @@ namespace stview {
  */
 void drawCircleMarker(cv::Mat& image, int x, int y, int size);
 
+/// The marker's radius for a size: floor(3 * sqrt(size)); size must be >= 0.
+int markerRadius(int size);
+
+/// The marker's circle with a given radius (>= 0); centres far outside the
+/// image draw nothing.
+void drawCircleOfRadius(cv::Mat& image, int x, int y, int radius);
+
 /**
  * @brief Draws every point of @p points that lies temporally close to frame
  * @p frameNumber, i.e. |frameNumber - t| < sqrt(temporalVariance), as a circle
