@@ -1,6 +1,4 @@
-// Runs the real stview binary on small videos made here: frame i of the input
-// shows its number in binary as six dark or bright blocks along the top edge,
-// so every frame can be told apart after lossy coding.
+// Runs the real stview binary on small numbered videos made here.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,17 +10,19 @@
 #include <opencv2/videoio.hpp>
 
 #include "tests/e2e/run_binary.hpp"
+#include "tests/e2e/test_videos.hpp"
 
 namespace stview {
 namespace {
 
 namespace fs = std::filesystem;
 using testing_support::environmentWithout;
+using testing_support::numberOf;
+using testing_support::readAllFrames;
 using testing_support::runBinary;
 using testing_support::RunResult;
 
 constexpr int kFrames = 40;
-const cv::Size kSize(96, 64);
 
 const char* const kUsage =
     "\n"
@@ -38,38 +38,12 @@ const char* const kUsage =
     "   -lf integer  : last frame (optional)\n"
     "   -p           : pause after each frame\n";
 
-constexpr int kBits = 6;
-constexpr int kBlock = 16;
-
-cv::Mat numberedFrame(int number) {
-    cv::Mat frame(kSize, CV_8UC3, cv::Scalar::all(110));
-    for (int bit = 0; bit < kBits; ++bit) {
-        const int level = (number >> bit) & 1 ? 200 : 30;
-        frame(cv::Rect(bit * kBlock, 0, kBlock, kBlock)).setTo(cv::Scalar::all(level));
-    }
-    return frame;
-}
-
-int numberOf(const cv::Mat& frame) {
-    int number = 0;
-    for (int bit = 0; bit < kBits; ++bit) {
-        const cv::Rect inner(bit * kBlock + 4, 4, kBlock - 8, kBlock - 8);
-        if (cv::mean(frame(inner))[1] > 115) number |= 1 << bit;
-    }
-    return number;
-}
-
 class ViewerEndToEnd : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir_ = fs::path(testing::TempDir()) / ("stview-e2e-" + std::to_string(getpid()));
         fs::create_directories(dir_);
-        cv::VideoWriter writer(video(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-                               25.0, kSize, true);
-        ASSERT_TRUE(writer.isOpened());
-        for (int i = 0; i < kFrames; ++i) {
-            writer.write(numberedFrame(i));
-        }
+        ASSERT_TRUE(testing_support::writeNumberedVideo(video(), kFrames));
         // Point A: frame 15 only (temporal variance 1), radius 12, centre
         // column 64, row 64 - 24 = 40. Point B: frames 11 to 13, radius 6,
         // centre column 20, row 34.
@@ -87,14 +61,6 @@ class ViewerEndToEnd : public testing::Test {
     static RunResult runHeadless(const std::vector<std::string>& args) {
         return runBinary(STVIEW_BINARY, args,
                          environmentWithout({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}));
-    }
-
-    static std::vector<cv::Mat> readAll(const std::string& name) {
-        std::vector<cv::Mat> frames;
-        cv::VideoCapture capture(name, cv::CAP_FFMPEG);
-        cv::Mat frame;
-        while (capture.isOpened() && capture.read(frame)) frames.push_back(frame.clone());
-        return frames;
     }
 
     static fs::path dir_;
@@ -129,7 +95,7 @@ TEST_F(ViewerEndToEnd, WritesExactlyTheRequestedFramesWithTheirCircles) {
     const RunResult run = runHeadless(
         {"--no-window", "-v", video(), "-f", features(), "-ff", "10", "-lf", "20", "-o", out});
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<cv::Mat> frames = readAll(out);
+    const std::vector<cv::Mat> frames = readAllFrames(out);
     ASSERT_EQ(frames.size(), 10u);
     for (int k = 0; k < 10; ++k) {
         const int n = 10 + k;
@@ -149,7 +115,7 @@ TEST_F(ViewerEndToEnd, LastFrameNotAfterFirstGivesAnEmptyOutput) {
         {"--no-window", "-v", video(), "-f", features(), "-ff", "5", "-lf", "5", "-o", out});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::exists(out));
-    EXPECT_TRUE(readAll(out).empty());
+    EXPECT_TRUE(readAllFrames(out).empty());
 }
 
 TEST_F(ViewerEndToEnd, MissingVideoIsReportedAndFails) {
@@ -177,7 +143,7 @@ TEST_F(ViewerEndToEnd, NoWindowRendersWithoutADisplayAndReportsProgress) {
     const std::string out = path("headless.avi");
     const RunResult run = runHeadless({"-v", video(), "-f", features(), "-o", out, "--no-window"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(readAll(out).size(), static_cast<std::size_t>(kFrames));
+    EXPECT_EQ(readAllFrames(out).size(), static_cast<std::size_t>(kFrames));
     // Not a terminal: one summary line only.
     EXPECT_EQ(run.err.rfind("written 40 of 40 frames", 0), 0u) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
@@ -205,7 +171,7 @@ TEST_F(ViewerEndToEnd, OutputOverTheInputIsRefused) {
         runHeadless({"--no-window", "-v", video(), "-f", features(), "-o", video()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(fs::file_size(video()), size);
-    EXPECT_EQ(readAll(video()).size(), static_cast<std::size_t>(kFrames));
+    EXPECT_EQ(readAllFrames(video()).size(), static_cast<std::size_t>(kFrames));
 }
 
 }  // namespace
