@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds stview and its benchmarks in Release in
+# build-bench/ (or $BUILD_DIR), runs every benchmark program (3 repetitions,
+# medians) and the end-to-end render comparison, and prints each fast path's
+# ratio to its baseline. Raw results: build-bench/bench-results/*.json.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+jobs=${JOBS:-2}
+
+"$root/scripts/install-deps.sh"
+if ! command -v python3 >/dev/null 2>&1; then
+  if [[ $(id -u) -eq 0 ]]; then run=(); else run=(sudo); fi
+  "${run[@]}" apt-get install -y -qq --no-install-recommends python3-minimal
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTVIEW_BUILD_BENCHMARKS=ON \
+  -DSTVIEW_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$jobs" --target stview stview_bench_features stview_bench_overlay \
+  stview_bench_spacetime
+
+results=$build/bench-results
+mkdir -p "$results"
+for program in features overlay spacetime; do
+  "$build/bench/stview_bench_$program" --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true \
+    --benchmark_out="$results/$program.json" --benchmark_out_format=json
+done
+
+echo
+echo "== Ratios (medians of 3 repetitions, measured in this run)"
+python3 - "$results"/features.json "$results"/overlay.json "$results"/spacetime.json <<'PY'
+import json, sys
+
+scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+median = {}
+for path in sys.argv[1:]:
+    for run in json.load(open(path))["benchmarks"]:
+        if run.get("aggregate_name") == "median":
+            median[run["run_name"]] = run
+
+# Wall time decides; CPU time (the benchmark thread's) is shown beside it because the machine
+# may be shared, which stretches wall time but not CPU time.
+def ratio(a, b):
+    return [median[a][k] * scale[median[a]["time_unit"]] /
+            (median[b][k] * scale[median[b]["time_unit"]]) for k in ("real_time", "cpu_time")]
+
+print("%-44s %8s %8s   %-9s" % ("", "wall", "cpu", "target"))
+
+def show(label, a, b, target=None, met=None):
+    wall, cpu = ratio(a, b)
+    verdict = "" if met is None else ("met" if met(wall) else "MISSED")
+    print("%-44s %8.2f %8.2f   %-9s %s" % (label, wall, cpu, target or "", verdict))
+
+show("loadFeatures: baseline / fast", "LoadFeatures_Baseline", "LoadFeatures_Fast", ">= 3",
+     lambda r: r >= 3)
+show("loadFeatures: fast / making the records only", "LoadFeatures_Fast",
+     "LoadFeatures_RecordsOnly")
+show("drawFeatures: plain scan / index", "DrawFeatures_PlainScan", "DrawFeatures_Index")
+show("drawFeatures: index / visible-only (time)", "DrawFeatures_Index",
+     "DrawFeatures_VisibleOnly", "<= 2", lambda r: r <= 2)
+show("FindLocalMaxima 26: literal / fast", "FindLocalMaxima26_Literal", "FindLocalMaxima26_Fast",
+     ">= 30", lambda r: r >= 30)
+show("FindLocalMaxima 10: literal / fast", "FindLocalMaxima10_Literal", "FindLocalMaxima10_Fast",
+     ">= 30", lambda r: r >= 30)
+show("ConvolveTime: gemm / fast", "ConvolveTime_Gemm", "ConvolveTime_Fast", ">= 1",
+     lambda r: r >= 1)
+for name in ("ConvolveTime_Gemm", "ConvolveTime_Fast"):
+    print("%-44s %8.2f GB/s of storage read (wall)" % (name, median[name]["bytes_per_second"] / 1e9))
+PY
+
+echo
+echo "== End to end (wall time)"
+"$root/scripts/bench-render.sh" "$build/viewer/stview"
