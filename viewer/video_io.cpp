@@ -6,16 +6,19 @@
 namespace stview {
 
 bool openVideo(cv::VideoCapture& capture, const std::string& name, int firstFrame) {
-    // FFmpeg reads nearly every file; other back ends (image sequences, for
-    // instance) get a chance only when it declines. A folder is no video.
-    // Back ends log their own complaints while probing a file that is no video
-    // of theirs; the one message below says all the user needs.
+    // FFmpeg reads nearly every video file; a printf-style name such as
+    // "frame%04d.png" is an image sequence. Other back ends are cameras and
+    // streams, which probing a file name would only wake up. Their complaints
+    // about a file that is no video of theirs are silenced: the one message
+    // below says all the user needs.
     namespace logging = cv::utils::logging;
     const logging::LogLevel previous = logging::setLogLevel(logging::LOG_LEVEL_SILENT);
     std::error_code error;
     if (!std::filesystem::is_directory(name, error)) {
         capture.open(name, cv::CAP_FFMPEG);
-        if (!capture.isOpened()) capture.open(name, cv::CAP_ANY);
+        if (!capture.isOpened() && name.find('%') != std::string::npos) {
+            capture.open(name, cv::CAP_IMAGES);
+        }
     }
     logging::setLogLevel(previous);
     if (!capture.isOpened()) {
