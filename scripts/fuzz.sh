@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang in build-fuzz and runs each one for a bounded time
+# on a scratch copy of its committed seed corpus (the committed corpus never grows here).
+# Prints the executions of every target; exits non-zero on any finding (crash, sanitizer
+# report, leak, timeout, out-of-memory) or build failure.
+#
+#   FUZZ_SECONDS   seconds per target (default 60)
+#   FUZZ_TARGETS   targets to run (default: all three)
+#   FUZZ_JOBS      build parallelism (default 2)
+#   FUZZ_ARTIFACTS where crash inputs are kept (default build-fuzz/artifacts)
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-fuzz"
+seconds="${FUZZ_SECONDS:-60}"
+targets=(${FUZZ_TARGETS:-fuzz_option_table fuzz_features fuzz_frame_buffer})
+artifacts="${FUZZ_ARTIFACTS:-$build/artifacts}"
+
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DSTVIEW_BUILD_FUZZERS=ON \
+  -DSTVIEW_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target "${targets[@]}" -j "${FUZZ_JOBS:-2}"
+
+max_len() {
+  case "$1" in
+    fuzz_option_table) echo 2048 ;;  # a few hundred arguments
+    fuzz_features) echo 8192 ;;      # a few hundred lines
+    fuzz_frame_buffer) echo 2048 ;;  # up to 64 operations with their frames
+    *) echo 4096 ;;
+  esac
+}
+
+mkdir -p "$artifacts"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+status=0
+summary=()
+for target in "${targets[@]}"; do
+  corpus="$scratch/$target"
+  mkdir -p "$corpus"
+  cp "$root/fuzz/corpus/$target/"* "$corpus/"
+  log="$scratch/$target.log"
+  echo "== $target: ${seconds}s, -max_len=$(max_len "$target")"
+  set +e
+  "$build/fuzz/$target" "$corpus" -max_total_time="$seconds" -max_len="$(max_len "$target")" \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$artifacts/$target-" >"$log" 2>&1
+  rc=$?
+  set -e
+  runs="$(grep -o 'Done [0-9]* runs' "$log" | grep -o '[0-9]*' | tail -1 || true)"
+  if [ "$rc" -ne 0 ] || [ -z "$runs" ]; then
+    echo "FINDING in $target (exit $rc):"
+    tail -n 60 "$log"
+    summary+=("$target: FINDING (exit $rc), inputs in $artifacts")
+    status=1
+  else
+    summary+=("$target: $runs runs in ${seconds}s, no finding")
+  fi
+done
+echo "== fuzz summary"
+printf '%s\n' "${summary[@]}"
+exit "$status"
