@@ -79,7 +79,11 @@ void FrameBuffer::add(const cv::Mat& image, bool numbered, int frameNumber) {
         return;
     }
     checkImage(image, width_ * height_);
-    const int number = numbered ? frameNumber : ring_.FrameAt(ring_.Head()) + 1;
+    const int head = ring_.FrameAt(ring_.Head());
+    if (!numbered && head == INT_MAX)
+        throw std::out_of_range("FrameBuffer::AddFrame: the newest frame number is " +
+                                std::to_string(head) + ", the next one does not fit an int");
+    const int number = numbered ? frameNumber : head + 1;
     const int slot = ring_.Push(number);
     copyIn(image, storage_.ptr<float>(slot));
 }

@@ -33,7 +33,8 @@ class FrameBuffer {
     void SetLength(int n);
 
     /// Stores the image under the head's frame number + 1 (0 for the first add). The first
-    /// add throws std::length_error when the slot count is below 1.
+    /// add throws std::length_error when the slot count is below 1; a head at INT_MAX has no
+    /// next number: std::out_of_range, the buffer unchanged.
     void AddFrame(const cv::Mat& image);
     /// As AddFrame, under the given frame number.
     void AddFrameNumbered(const cv::Mat& image, int frameNumber);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <stdexcept>
 #include <vector>
 
@@ -65,6 +66,22 @@ TEST(FrameBuffer, AutomaticNumbersFollowTheHead) {
     mixed.AddFrame(pattern(2, 3, 0));
     mixed.AddFrame(pattern(2, 3, 0));
     EXPECT_EQ(labels(mixed.Ring()), (V{10, 11, 12}));
+}
+
+// Found by fuzz_frame_buffer: the automatic number after INT_MAX overflowed an int.
+TEST(FrameBuffer, NoAutomaticNumberAfterTheLargestInt) {
+    FrameBuffer buffer(3);
+    buffer.AddFrameNumbered(pattern(2, 3, 0), INT_MAX - 1);
+    buffer.AddFrame(pattern(2, 3, 1.0f));
+    EXPECT_EQ(labels(buffer.Ring()), (V{INT_MAX - 1, INT_MAX, INT_MAX - 1}));
+    EXPECT_THROW(buffer.AddFrame(pattern(2, 3, 2.0f)), std::out_of_range);
+    EXPECT_EQ(labels(buffer.Ring()), (V{INT_MAX - 1, INT_MAX, INT_MAX - 1}));
+    EXPECT_EQ(buffer.Ring().Head(), 1);
+    cv::Mat out;
+    ASSERT_EQ(buffer.GetFrameAtSlot(2, out), 0);  // the slot the refused add would take
+    EXPECT_EQ(cv::countNonZero(out), 0);
+    buffer.AddFrameNumbered(pattern(2, 3, 3.0f), INT_MIN);  // an explicit number still goes
+    EXPECT_EQ(labels(buffer.Ring()), (V{INT_MAX - 1, INT_MAX, INT_MIN}));
 }
 
 TEST(FrameBuffer, RefusedImagesLeaveTheBufferUnchanged) {
