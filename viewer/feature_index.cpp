@@ -14,6 +14,8 @@ namespace {
 constexpr int kLargestStamp = 512;
 // Beyond the radius, a circle of thickness 3 reaches at most this far.
 constexpr int kMargin = 4;
+// Patterns of circles clipped by the border are kept up to this number.
+constexpr std::size_t kMostClippedStamps = 1 << 16;
 
 // Largest distance d >= 0 between frame numbers with d < sqrt(variance), as the
 // overlay compares them; -1 when there is none.
@@ -31,19 +33,20 @@ std::int64_t largestDistance(double temporalVariance) {
 
 }  // namespace
 
-FeatureIndex::Stamp FeatureIndex::makeStamp(int radius) {
+FeatureIndex::Stamp FeatureIndex::makeStamp(int radius, int left, int top, int right, int bottom) {
+    // The canvas edges stand where the image's edges stand around this centre,
+    // so cv::circle clips the pattern exactly as it would clip it in the image.
     Stamp stamp;
     stamp.reach = radius + kMargin;
-    const int side = 2 * stamp.reach + 1;
-    cv::Mat canvas = cv::Mat::zeros(side, side, CV_8UC1);
-    cv::circle(canvas, {stamp.reach, stamp.reach}, radius, cv::Scalar(255), 3, cv::LINE_8, 0);
-    for (int row = 0; row < side; ++row) {
+    cv::Mat canvas = cv::Mat::zeros(top + bottom + 1, left + right + 1, CV_8UC1);
+    cv::circle(canvas, {left, top}, radius, cv::Scalar(255), 3, cv::LINE_8, 0);
+    for (int row = 0; row < canvas.rows; ++row) {
         const uchar* pixels = canvas.ptr<uchar>(row);
-        for (int col = 0; col < side; ++col) {
+        for (int col = 0; col < canvas.cols; ++col) {
             if (pixels[col] == 0) continue;
             const int start = col;
-            while (col + 1 < side && pixels[col + 1] != 0) ++col;
-            stamp.runs.push_back({row - stamp.reach, start - stamp.reach, col - stamp.reach});
+            while (col + 1 < canvas.cols && pixels[col + 1] != 0) ++col;
+            stamp.runs.push_back({row - top, start - left, col - left});
         }
     }
     return stamp;
@@ -76,27 +79,55 @@ FeatureIndex::FeatureIndex(const FeatureList& points) {
     }
     std::sort(brief_.begin(), brief_.end(),
               [](const Entry& a, const Entry& b) { return a.first < b.first; });
-    for (int radius = 0; radius <= largestRadius; ++radius) stamps_.push_back(makeStamp(radius));
+    for (int radius = 0; radius <= largestRadius; ++radius) {
+        const int reach = radius + kMargin;
+        stamps_.push_back(makeStamp(radius, reach, reach, reach, reach));
+    }
+}
+
+void FeatureIndex::stampAt(cv::Mat& frame, const Stamp& stamp, int x, int y) {
+    const cv::Vec3b yellow(0, 255, 255);
+    for (const Run& run : stamp.runs) {
+        cv::Vec3b* pixels = frame.ptr<cv::Vec3b>(y + run.dy) + x;
+        std::fill(pixels + run.dx0, pixels + run.dx1 + 1, yellow);
+    }
 }
 
 void FeatureIndex::drawEntry(cv::Mat& frame, const Entry& entry) const {
     const std::int64_t row = static_cast<std::int64_t>(frame.rows) - entry.y;
-    if (entry.radius < static_cast<int>(stamps_.size())) {
-        const Stamp& stamp = stamps_[entry.radius];
-        if (entry.x >= stamp.reach && entry.x + stamp.reach < frame.cols && row >= stamp.reach &&
-            row + stamp.reach < frame.rows) {
-            const cv::Vec3b yellow(0, 255, 255);
-            for (const Run& run : stamp.runs) {
-                cv::Vec3b* pixels = frame.ptr<cv::Vec3b>(static_cast<int>(row) + run.dy) + entry.x;
-                std::fill(pixels + run.dx0, pixels + run.dx1 + 1, yellow);
-            }
+    if (entry.radius >= static_cast<int>(stamps_.size())) {
+        // Too large to keep a pattern for: OpenCV draws and clips it.
+        if (row >= std::numeric_limits<int>::min() && row <= std::numeric_limits<int>::max()) {
+            drawCircleOfRadius(frame, entry.x, static_cast<int>(row), entry.radius);
+        }
+        return;
+    }
+    const Stamp& whole = stamps_[entry.radius];
+    const std::int64_t reach = whole.reach;
+    // Distances from the centre to the image's edges; beyond the reach an edge
+    // does not matter, and a circle further outside draws nothing.
+    const std::int64_t left = entry.x, top = row;
+    const std::int64_t right = frame.cols - 1 - left, bottom = frame.rows - 1 - top;
+    if (left < -reach || top < -reach || right < -reach || bottom < -reach) return;
+    if (left >= reach && top >= reach && right >= reach && bottom >= reach) {
+        stampAt(frame, whole, entry.x, static_cast<int>(row));
+        return;
+    }
+    const auto near = [reach](std::int64_t d) { return static_cast<int>(std::min(d, reach + 1)); };
+    const int l = near(left), t = near(top), r = near(right), b = near(bottom);
+    // Pack the radius and the four distances (each within -reach .. reach + 1).
+    const std::uint64_t span = 2 * static_cast<std::uint64_t>(kLargestStamp + kMargin) + 2;
+    std::uint64_t key = static_cast<std::uint64_t>(entry.radius);
+    for (int d : {l, t, r, b}) key = key * span + static_cast<std::uint64_t>(d + reach);
+    auto found = clipped_.find(key);
+    if (found == clipped_.end()) {
+        if (clipped_.size() >= kMostClippedStamps) {
+            drawCircleOfRadius(frame, entry.x, static_cast<int>(row), entry.radius);
             return;
         }
+        found = clipped_.emplace(key, makeStamp(entry.radius, l, t, r, b)).first;
     }
-    // Near the border, or too large to keep a pattern for: OpenCV clips it.
-    if (row >= std::numeric_limits<int>::min() && row <= std::numeric_limits<int>::max()) {
-        drawCircleOfRadius(frame, entry.x, static_cast<int>(row), entry.radius);
-    }
+    stampAt(frame, found->second, entry.x, static_cast<int>(row));
 }
 
 void FeatureIndex::draw(cv::Mat& frame, int frameNumber) const {

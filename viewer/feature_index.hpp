@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <opencv2/core.hpp>
+#include <unordered_map>
 #include <vector>
 
 #include "viewer/feature_point.hpp"
@@ -18,7 +19,7 @@ class FeatureIndex {
     explicit FeatureIndex(const FeatureList& points);
 
     /// Same result as drawFeatures(points, frame, frameNumber) on an 8-bit,
-    /// 3-channel frame.
+    /// 3-channel frame. Not for concurrent calls on one index.
     void draw(cv::Mat& frame, int frameNumber) const;
 
   private:
@@ -37,12 +38,17 @@ class FeatureIndex {
     };
 
     void drawEntry(cv::Mat& frame, const Entry& entry) const;
-    static Stamp makeStamp(int radius);
+    // The circle's pixels with the canvas edges at these distances from the centre.
+    static Stamp makeStamp(int radius, int left, int top, int right, int bottom);
+    static void stampAt(cv::Mat& frame, const Stamp& stamp, int x, int y);
 
     std::vector<Entry> brief_;    // lasting at most span_ frames, sorted by first frame
     std::vector<Entry> lasting_;  // the rest, scanned in every frame
     std::int64_t span_ = 0;
-    std::vector<Stamp> stamps_;  // by radius, for the radii small enough to keep
+    std::vector<Stamp> stamps_;  // whole circles by radius, for radii small enough to keep
+    // Circles clipped by the border, by radius and distances to the edges; filled
+    // while drawing, which makes draw() unsafe to call from several threads at once.
+    mutable std::unordered_map<std::uint64_t, Stamp> clipped_;
 };
 
 }  // namespace stview

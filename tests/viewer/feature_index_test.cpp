@@ -67,6 +67,31 @@ TEST(FeatureIndex, LongLivedAndOddPointsMatchToo) {
     expectSameAsPlainScan(points, 0, 40, size);
 }
 
+// Every centre in and around small images, so that each way a circle can be
+// clipped by one edge, two edges or opposite edges is met.
+TEST(FeatureIndex, ClippedCirclesMatchOpenCvAtEveryBorderPosition) {
+    for (const cv::Size size : {cv::Size(21, 13), cv::Size(3, 2), cv::Size(1, 1)}) {
+        for (int spatial : {0, 1, 2, 5, 9, 16}) {
+            const int reach = static_cast<int>(3 * std::sqrt(spatial)) + 5;
+            FeatureList points(1);
+            points[0].spatialVariance = spatial;
+            points[0].temporalVariance = 1.0;
+            for (int x = -reach; x < size.width + reach; ++x) {
+                for (int y = -reach; y < size.height + reach; ++y) {
+                    points[0].x = x;
+                    points[0].y = y;
+                    cv::Mat plain(size, CV_8UC3, cv::Scalar::all(0));
+                    cv::Mat fast = plain.clone();
+                    drawFeatures(points, plain, 0);
+                    FeatureIndex(points).draw(fast, 0);
+                    ASSERT_EQ(cv::norm(plain, fast, cv::NORM_INF), 0.0)
+                        << size << " size " << spatial << " at " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
 TEST(FeatureIndex, EmptyListDrawsNothing) {
     const FeatureIndex index({});
     cv::Mat frame(10, 10, CV_8UC3, cv::Scalar::all(7));
