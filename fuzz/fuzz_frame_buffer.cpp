@@ -322,7 +322,8 @@ struct Fuzz {
             want = Outcome::Length;
         } else if (nx == 0 || ny == 0 || nt == 0) {
             want = Outcome::Ok;
-        } else if (nx * ny * nt > INT32_MAX) {
+        } else if (static_cast<double>(nx) * static_cast<double>(ny) * static_cast<double>(nt) >
+                   INT32_MAX) {  // exact enough: each extent is below 2^33
             want = Outcome::Length;
         } else if (nx * ny * nt > 4096) {
             return;  // a valid but huge box: not what this target is about
