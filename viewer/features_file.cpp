@@ -1,5 +1,6 @@
 #include "viewer/features_file.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -107,8 +108,9 @@ FeatureList parseFeatures(std::string_view text, FeatureParseReport& report) {
     if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
         text.remove_prefix(kByteOrderMark.size());
     }
-    // A cheap guess at the number of records keeps the list from regrowing.
-    points.reserve(text.size() / 32);
+    // One record at most per line: counting the line breaks first (a fast
+    // memchr-like scan) keeps the list from regrowing and copying its records.
+    points.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     std::size_t lineNumber = 0;
     while (!text.empty()) {
         const std::size_t lineEnd = text.find('\n');
@@ -126,7 +128,6 @@ FeatureList parseFeatures(std::string_view text, FeatureParseReport& report) {
         if (i == line.size()) continue;
         if (report.skippedLines++ == 0) report.firstSkippedLine = lineNumber;
     }
-    points.shrink_to_fit();
     return points;
 }
 
