@@ -9,10 +9,6 @@ build=${BUILD_DIR:-$root/build-bench}
 jobs=${JOBS:-2}
 
 "$root/scripts/install-deps.sh"
-if ! command -v python3 >/dev/null 2>&1; then
-  if [[ $(id -u) -eq 0 ]]; then run=(); else run=(sudo); fi
-  "${run[@]}" apt-get install -y -qq --no-install-recommends python3-minimal
-fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTVIEW_BUILD_BENCHMARKS=ON \
   -DSTVIEW_BUILD_TESTS=OFF >/dev/null
