@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <random>
 #include <sstream>
 
@@ -85,112 +84,109 @@ void makeScratch() {
     writeFile(s.path("empty.txt"), "");
 }
 
+// Arguments starting with '@' name files of the scratch folder; "@long" is a
+// 100,000-byte name and "@readonly/" a folder nobody may write in (permissions
+// do not stop root, but /proc refuses new files to everyone).
 struct BadInput {
     const char* name;
-    std::function<std::vector<std::string>()> args;  // without --no-window
+    std::vector<std::string> args;  // --no-window is added
     int status;
-    const char* err;  // expected in standard error ("" for none expected)
-    const char* out;  // expected in standard output
+    const char* err;  // expected within standard error
+    const char* out;  // expected within standard output
 };
 
-std::vector<std::string> run(const std::string& video, const std::string& features,
-                             std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{"-v", video, "-f", features};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+std::string at(const std::string& name) { return scratch().path(name); }
+
+std::string expand(const std::string& arg) {
+    if (arg.empty() || arg[0] != '@') return arg;
+    if (arg == "@long") return std::string(100000, 'a');
+    if (arg.rfind("@readonly/", 0) == 0) {
+        return geteuid() == 0 ? "/proc/" + arg.substr(10) : at(arg.substr(1));
+    }
+    return at(arg.substr(1));
 }
-std::string at(const char* name) { return scratch().path(name); }
-std::string good() { return at("good.avi"); }
-std::string features() { return at("features.txt"); }
+
+const char* const kNotOpened = "Could not initialize capturing from";
+const char* const kNoOutput = "Could not open the output video";
 
 const BadInput kCases[] = {
     // Videos
-    {"MissingVideo", [] { return run(at("missing.avi"), features()); }, 1,
-     "Could not initialize capturing from", "load 2 features"},
-    {"EmptyVideo", [] { return run(at("empty.avi"), features()); }, 1,
-     "Could not initialize capturing from", ""},
-    {"TextNamedAvi", [] { return run(at("text.avi"), features()); }, 1,
-     "Could not initialize capturing from", ""},
-    {"TruncatedVideo", [] { return run(at("truncated.avi"), features()); }, 0, "", "load 2"},
-    {"VideoWithoutFrames", [] { return run(at("noframes.avi"), features()); }, 1, "", ""},
-    {"FolderAsVideo", [] { return run(at("folder.avi"), features()); }, 1,
-     "Could not initialize capturing from", ""},
-    {"NonAsciiVideoName", [] { return run(at("vid\xC3\xA9o \xE2\x98\x83.avi"), features()); }, 0,
-     "", "load 2 features"},
-    {"VeryLongVideoName", [] { return run(std::string(100000, 'a'), features()); }, 1,
-     "Could not initialize capturing from", ""},
+    {"MissingVideo", {"-v", "@missing.avi", "-f", "@features.txt"}, 1, kNotOpened, "load 2"},
+    {"EmptyVideo", {"-v", "@empty.avi", "-f", "@features.txt"}, 1, kNotOpened, ""},
+    {"TextNamedAvi", {"-v", "@text.avi", "-f", "@features.txt"}, 1, kNotOpened, ""},
+    {"TruncatedVideo", {"-v", "@truncated.avi", "-f", "@features.txt"}, 0, "", "load 2"},
+    {"VideoWithoutFrames", {"-v", "@noframes.avi", "-f", "@features.txt"}, 1, "", ""},
+    {"FolderAsVideo", {"-v", "@folder.avi", "-f", "@features.txt"}, 1, kNotOpened, ""},
+    {"NonAsciiVideoName",
+     {"-v", "@vid\xC3\xA9o \xE2\x98\x83.avi", "-f", "@features.txt"},
+     0,
+     "",
+     "load 2"},
+    {"VeryLongVideoName", {"-v", "@long", "-f", "@features.txt"}, 1, kNotOpened, ""},
     // Features files: the video still plays
-    {"GarbageFeatures", [] { return run(good(), at("garbage.txt")); }, 0, "", "load 0 features"},
-    {"SpecialValues", [] { return run(good(), at("specials.txt")); }, 0, "Skipped 29 line",
+    {"GarbageFeatures", {"-v", "@good.avi", "-f", "@garbage.txt"}, 0, "", "load 0 features"},
+    {"SpecialValues",
+     {"-v", "@good.avi", "-f", "@specials.txt"},
+     0,
+     "Skipped 29 line",
      "load 6 features"},
-    {"NegativeVariances", [] { return run(good(), at("negative.txt")); }, 0, "", "load 2 features"},
-    {"OneMegabyteLine", [] { return run(good(), at("long.txt")); }, 0, "", "load 1 features"},
-    {"CrlfLineEnds", [] { return run(good(), at("crlf.txt")); }, 0, "", "load 3 features"},
-    {"ByteOrderMark", [] { return run(good(), at("bom.txt")); }, 0, "", "load 1 features"},
-    {"NoFinalLineBreak", [] { return run(good(), at("nofinal.txt")); }, 0, "", "load 2 features"},
-    {"EmptyFeatures", [] { return run(good(), at("empty.txt")); }, 0, "", "load 0 features"},
-    {"FolderAsFeatures", [] { return run(good(), at("folder.avi")); }, 0, "",
-     "Unable to open file"},
+    {"NegativeVariances", {"-v", "@good.avi", "-f", "@negative.txt"}, 0, "", "load 2 features"},
+    {"OneMegabyteLine", {"-v", "@good.avi", "-f", "@long.txt"}, 0, "", "load 1 features"},
+    {"CrlfLineEnds", {"-v", "@good.avi", "-f", "@crlf.txt"}, 0, "", "load 3 features"},
+    {"ByteOrderMark", {"-v", "@good.avi", "-f", "@bom.txt"}, 0, "", "load 1 features"},
+    {"NoFinalLineBreak", {"-v", "@good.avi", "-f", "@nofinal.txt"}, 0, "", "load 2 features"},
+    {"EmptyFeatures", {"-v", "@good.avi", "-f", "@empty.txt"}, 0, "", "load 0 features"},
+    {"FolderAsFeatures", {"-v", "@good.avi", "-f", "@folder.avi"}, 0, "", "Unable to open file"},
     // Outputs
     {"OutputInMissingFolder",
-     [] {
-         return run(good(), features(), {"-o", at("none/out.avi")});
-     },
-     1, "Could not open the output video", ""},
+     {"-v", "@good.avi", "-f", "@features.txt", "-o", "@none/out.avi"},
+     1,
+     kNoOutput,
+     ""},
     {"OutputInReadOnlyFolder",
-     [] {
-         // Permissions do not stop root; /proc refuses new files to everyone.
-         return run(good(), features(),
-                    {"-o", geteuid() == 0 ? "/proc/stview-out.avi" : at("readonly/out.avi")});
-     },
-     1, "Could not open the output video", ""},
+     {"-v", "@good.avi", "-f", "@features.txt", "-o", "@readonly/out.avi"},
+     1,
+     kNoOutput,
+     ""},
     {"OutputWithUnknownExtension",
-     [] {
-         return run(good(), features(), {"-o", at("out.xyz")});
-     },
-     1, "Could not open the output video", ""},
+     {"-v", "@good.avi", "-f", "@features.txt", "-o", "@out.xyz"},
+     1,
+     kNoOutput,
+     ""},
     {"OutputIsTheInput",
-     [] {
-         return run(good(), features(), {"-o", scratch().dir.string() + "/folder.avi/../good.avi"});
-     },
-     1, "is the input video", ""},
+     {"-v", "@good.avi", "-f", "@features.txt", "-o", "@folder.avi/../good.avi"},
+     1,
+     "is the input video",
+     ""},
     // Options
     {"FirstFrameBeyondInt",
-     [] {
-         return run(good(), features(), {"-ff", "99999999999"});
-     },
-     1, "No frame to play", ""},
+     {"-v", "@good.avi", "-f", "@features.txt", "-ff", "99999999999"},
+     1,
+     "No frame to play",
+     ""},
     {"FirstFrameBelowInt",
-     [] {
-         return run(good(), features(), {"-ff", "-99999999999"});
-     },
-     0, "", "load 2"},
+     {"-v", "@good.avi", "-f", "@features.txt", "-ff", "-99999999999"},
+     0,
+     "",
+     "load 2"},
     {"LastFrameBeyondInt",
-     [] {
-         return run(good(), features(), {"-lf", "99999999999"});
-     },
-     0, "", "load 2"},
+     {"-v", "@good.avi", "-f", "@features.txt", "-lf", "99999999999"},
+     0,
+     "",
+     "load 2"},
     {"FirstFrameBeyondTheEnd",
-     [] {
-         return run(good(), features(), {"-ff", "1000"});
-     },
-     1, "No frame to play", ""},
-    {"VideoWithoutValue",
-     [] {
-         return std::vector<std::string>{"-f", features(), "-v"};
-     },
-     0, "", "Usage:"},
-    {"FeaturesWithoutValue",
-     [] {
-         return std::vector<std::string>{"-v", good(), "-f"};
-     },
-     0, "", "Usage:"},
-    {"OutputWithoutValue", [] { return run(good(), features(), {"-o"}); }, 0, "", "load 2"},
+     {"-v", "@good.avi", "-f", "@features.txt", "-ff", "1000"},
+     1,
+     "No frame to play",
+     ""},
+    {"VideoWithoutValue", {"-f", "@features.txt", "-v"}, 0, "", "Usage:"},
+    {"FeaturesWithoutValue", {"-v", "@good.avi", "-f"}, 0, "", "Usage:"},
+    {"OutputWithoutValue", {"-v", "@good.avi", "-f", "@features.txt", "-o"}, 0, "", "load 2"},
     {"FramesWithoutValues",
-     [] {
-         return run(good(), features(), {"-ff", "-lf", "-p"});
-     },
-     0, "", "load 2"},
+     {"-v", "@good.avi", "-f", "@features.txt", "-ff", "-lf", "-p"},
+     0,
+     "",
+     "load 2"},
 };
 
 void PrintTo(const BadInput& c, std::ostream* out) { *out << c.name; }
@@ -207,10 +203,10 @@ class BadInputs : public testing::TestWithParam<BadInput> {
 
 TEST_P(BadInputs, OneClearMessageRightStatusNothingHarmed) {
     const BadInput& c = GetParam();
-    const std::string videoBefore = readFile(good());
-    const std::string featuresBefore = readFile(features());
-    std::vector<std::string> args = c.args();
-    args.push_back("--no-window");
+    const std::string videoBefore = readFile(at("good.avi"));
+    const std::string featuresBefore = readFile(at("features.txt"));
+    std::vector<std::string> args{"--no-window"};
+    for (const std::string& arg : c.args) args.push_back(expand(arg));
     const RunResult result = testing_support::runBinary(
         STVIEW_BINARY, args, testing_support::environmentWithout({"DISPLAY", "QT_QPA_PLATFORM"}));
     EXPECT_FALSE(result.signalled) << "killed by signal " << result.status - 128;
@@ -221,8 +217,8 @@ TEST_P(BadInputs, OneClearMessageRightStatusNothingHarmed) {
         EXPECT_FALSE(result.err.empty()) << "a failed run must say why";
     }
     EXPECT_EQ(result.err.find("ERROR"), std::string::npos) << result.err;
-    EXPECT_TRUE(readFile(good()) == videoBefore) << "the input video changed";
-    EXPECT_TRUE(readFile(features()) == featuresBefore) << "the features file changed";
+    EXPECT_TRUE(readFile(at("good.avi")) == videoBefore) << "the input video changed";
+    EXPECT_TRUE(readFile(at("features.txt")) == featuresBefore) << "the features file changed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Viewer, BadInputs, testing::ValuesIn(kCases),
@@ -234,7 +230,7 @@ TEST(BadInputsUnreadable, UnreadableVideoIsReported) {
     if (geteuid() == 0) GTEST_SKIP() << "file permissions do not apply to root";
     makeScratch();
     const RunResult result = testing_support::runBinary(
-        STVIEW_BINARY, {"--no-window", "-v", at("unreadable.avi"), "-f", features()},
+        STVIEW_BINARY, {"--no-window", "-v", at("unreadable.avi"), "-f", at("features.txt")},
         testing_support::environmentWithout({"DISPLAY"}));
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("Could not initialize capturing from"), std::string::npos);
