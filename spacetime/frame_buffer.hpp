@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -119,6 +120,12 @@ class FrameBuffer {
     int width_ = 0;
     int height_ = 0;
     FrameRing ring_;
+    // FindLocalMaxima's working rows, row masks and maxima per age (each row * width + column
+    // in the low 32 bits, the value's bits in the high ones), kept between calls so that
+    // repeated searches do not allocate.
+    std::vector<float> maximaRows_;
+    std::vector<std::uint8_t> maximaMask_;
+    std::vector<std::vector<std::uint64_t>> maximaHits_;
 };
 
 }  // namespace stview

@@ -149,36 +149,68 @@ std::vector<Point> bruteForce(const std::vector<cv::Mat>& byAge, const std::vect
     return out;
 }
 
-TEST(LocalMaximaProperty, EqualsABruteForceStrictMaximumSearch) {
-    std::mt19937 rng(7);
+// Adds `adds` random frames (numbered from 100) to a buffer of n slots and compares both
+// neighbourhoods with the brute-force search; returns the number of maxima expected.
+std::size_t compareWithBruteForce(int n, int rows, int cols, int adds, std::mt19937& rng,
+                                  bool infinities, const std::string& trial) {
     std::uniform_int_distribution<int> level(0, 5);
     std::uniform_int_distribution<int> percent(0, 99);
+    const float kInf = std::numeric_limits<float>::infinity();
+    std::vector<cv::Mat> added;
+    FrameBuffer b(n);
+    for (int i = 0; i < adds; ++i) {
+        cv::Mat frame(rows, cols, CV_32FC1);
+        for (auto it = frame.begin<float>(); it != frame.end<float>(); ++it) {
+            const int p = percent(rng);
+            *it = p < 3                 ? kNaN
+                  : infinities && p < 5 ? kInf
+                  : infinities && p < 7 ? -kInf
+                  : infinities && p < 9 ? -0.0f
+                                        : static_cast<float>(level(rng));
+        }
+        added.push_back(frame);
+        b.AddFrameNumbered(frame, 100 + i);
+    }
+    std::vector<cv::Mat> byAge;
+    std::vector<int> label;
+    for (int a = 0; a < n; ++a) {
+        byAge.push_back(added[static_cast<std::size_t>(adds - 1 - a)]);
+        label.push_back(100 + adds - 1 - a);
+    }
+    std::size_t total = 0;
+    for (bool full : {true, false}) {
+        const std::vector<Point> expected = bruteForce(byAge, label, full);
+        total += expected.size();
+        EXPECT_EQ(found(b, full), expected) << trial << " full " << full;
+        EXPECT_EQ(found(b, full), expected) << trial << " full " << full << ", second call";
+    }
+    return total;
+}
+
+TEST(LocalMaximaProperty, EqualsABruteForceStrictMaximumSearch) {
+    std::mt19937 rng(7);
     std::size_t total = 0;
     for (int trial = 0; trial < 60; ++trial) {
         const int n = 3 + trial % 4, rows = 3 + trial % 6, cols = 3 + (trial * 5) % 11;
-        const int adds = n + trial % 3;
-        std::vector<cv::Mat> added;
-        FrameBuffer b(n);
-        for (int i = 0; i < adds; ++i) {
-            cv::Mat frame(rows, cols, CV_32FC1);
-            for (auto it = frame.begin<float>(); it != frame.end<float>(); ++it)
-                *it = percent(rng) < 3 ? kNaN : static_cast<float>(level(rng));
-            added.push_back(frame);
-            b.AddFrameNumbered(frame, 100 + i);
-        }
-        std::vector<cv::Mat> byAge;
-        std::vector<int> label;
-        for (int a = 0; a < n; ++a) {
-            byAge.push_back(added[static_cast<std::size_t>(adds - 1 - a)]);
-            label.push_back(100 + adds - 1 - a);
-        }
-        for (bool full : {true, false}) {
-            const std::vector<Point> expected = bruteForce(byAge, label, full);
-            total += expected.size();
-            ASSERT_EQ(found(b, full), expected) << "trial " << trial << " full " << full;
-        }
+        total += compareWithBruteForce(n, rows, cols, n + trial % 3, rng, false,
+                                       "trial " + std::to_string(trial));
     }
     EXPECT_GT(total, 50u);
+}
+
+// Rows long enough for the vectorised row loops and their remainders (widths around multiples
+// of 8 and 32), values with infinities, signed zeros, NaNs and ties.
+TEST(LocalMaximaProperty, WideRowsWithInfinitiesEqualTheBruteForceSearch) {
+    std::mt19937 rng(11);
+    std::size_t total = 0;
+    const int widths[] = {3, 31, 32, 33, 39, 40, 41, 64, 65, 71, 97};
+    for (int trial = 0; trial < 22; ++trial) {
+        const int n = 3 + trial % 3, rows = 3 + (trial * 7) % 9;
+        const int cols = widths[trial % 11];
+        total += compareWithBruteForce(n, rows, cols, n + trial % 4, rng, true,
+                                       "wide trial " + std::to_string(trial));
+    }
+    EXPECT_GT(total, 100u);
 }
 
 }  // namespace
