@@ -157,22 +157,5 @@ TEST_F(ViewerEndToEnd, WindowOnAnOffscreenPlatformPlays) {
     EXPECT_FALSE(run.signalled);
 }
 
-TEST_F(ViewerEndToEnd, UnwritableOutputFailsBeforeAnyFrame) {
-    const std::string out = path("no-such-folder/out.avi");
-    const RunResult run = runHeadless({"--no-window", "-v", video(), "-f", features(), "-o", out});
-    EXPECT_NE(run.status, 0);
-    EXPECT_NE(run.err.find(out), std::string::npos) << run.err;
-    EXPECT_FALSE(fs::exists(out));
-}
-
-TEST_F(ViewerEndToEnd, OutputOverTheInputIsRefused) {
-    const std::uintmax_t size = fs::file_size(video());
-    const RunResult run =
-        runHeadless({"--no-window", "-v", video(), "-f", features(), "-o", video()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(fs::file_size(video()), size);
-    EXPECT_EQ(readAllFrames(video()).size(), static_cast<std::size_t>(kFrames));
-}
-
 }  // namespace
 }  // namespace stview

@@ -71,13 +71,5 @@ TEST(PositionCapture, FastForwardStopsAtTheEnd) {
     EXPECT_FALSE(capture.read(next));
 }
 
-TEST(OpenVideo, MissingFileIsReported) {
-    cv::VideoCapture capture;
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(openVideo(capture, "/nonexistent/clip.avi", 0));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Could not initialize capturing from /nonexistent/clip.avi...\n");
-}
-
 }  // namespace
 }  // namespace stview
