@@ -2,9 +2,11 @@
 
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include <opencv2/core.hpp>
 
-#include "spacetime/frame_ring.hpp"
+#include "spacetime/frame_buffer.hpp"
 
 namespace stview::test {
 
@@ -16,14 +18,19 @@ inline cv::Mat pattern(int rows, int cols, float base) {
     return image;
 }
 
+/// Largest absolute difference; throws cv::Exception when size or type differ.
+inline double diff(const cv::Mat& a, const cv::Mat& b) { return cv::norm(a, b, cv::NORM_INF); }
+
 inline std::vector<int> labels(const FrameRing& ring) {
     std::vector<int> out;
     for (int s = 0; s < ring.Size(); ++s) out.push_back(ring.FrameAt(s));
     return out;
 }
 
-inline bool sameContent(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
+inline cv::Mat atSlot(const FrameBuffer& buffer, int slot) {
+    cv::Mat out;
+    EXPECT_EQ(buffer.GetFrameAtSlot(slot, out), 0) << "slot " << slot;
+    return out;
 }
 
 }  // namespace stview::test
