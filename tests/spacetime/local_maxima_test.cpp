@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -199,14 +200,17 @@ TEST(LocalMaximaProperty, EqualsABruteForceStrictMaximumSearch) {
 }
 
 // Rows long enough for the vectorised row loops and their remainders (widths around multiples
-// of 8 and 32), values with infinities, signed zeros, NaNs and ties.
+// of 8 and 32), the mark kernels' blocks of 8 centres (fewer than 8, exactly 8 and 9, where the
+// last block overlaps the one before) and their 64-centre mask words (64, 65 and 66 centres),
+// values with infinities, signed zeros, NaNs and ties.
 TEST(LocalMaximaProperty, WideRowsWithInfinitiesEqualTheBruteForceSearch) {
     std::mt19937 rng(11);
     std::size_t total = 0;
-    const int widths[] = {3, 31, 32, 33, 39, 40, 41, 64, 65, 71, 97};
-    for (int trial = 0; trial < 22; ++trial) {
+    const int widths[] = {3, 9, 10, 11, 31, 32, 33, 39, 40, 41, 64, 65, 66, 67, 68, 71, 97};
+    const int kWidths = static_cast<int>(std::size(widths));
+    for (int trial = 0; trial < 2 * kWidths; ++trial) {
         const int n = 3 + trial % 3, rows = 3 + (trial * 7) % 9;
-        const int cols = widths[trial % 11];
+        const int cols = widths[trial % kWidths];
         total += compareWithBruteForce(n, rows, cols, n + trial % 4, rng, true,
                                        "wide trial " + std::to_string(trial));
     }
