@@ -32,8 +32,9 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 // Frames the loop will write, or 0 when the capture cannot tell.
 long expectedFrames(const cv::VideoCapture& capture, const ViewerSettings& settings) {
+    // A damaged file may announce any count; only plausible ones are used.
     const double count = capture.get(cv::CAP_PROP_FRAME_COUNT);
-    if (!(count > 0)) return 0;
+    if (!(count > 0 && count < 1e12)) return 0;
     const long first = settings.firstFrame > 0 ? settings.firstFrame : 0;
     const long inVideo = static_cast<long>(count) - first;
     const long inRange = static_cast<long>(settings.lastFrame) - settings.firstFrame;
