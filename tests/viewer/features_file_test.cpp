@@ -94,11 +94,11 @@ TEST(ParseFeatures, MalformedLinesAreSkippedAndCounted) {
 }
 
 TEST(ParseFeatures, ByteOrderMarkIsIgnored) {
-    EXPECT_EQ(parse("\xEF\xBB\xBF# comment\n1 2 3 4 5 6 7\n").size(), 1u);
-    EXPECT_EQ(parse("\xEF\xBB\xBF"
-                    "1 2 3 4 5 6 7\n")
-                  .size(),
-              1u);
+    for (const char* text : {"\xEF\xBB\xBF# comment\n1 2 3 4 5 6 7\n",
+                             "\xEF\xBB\xBF"
+                             "1 2 3 4 5 6 7\n"}) {
+        EXPECT_EQ(parse(text).size(), 1u);
+    }
 }
 
 // Random lines in the forms a stream accepts (and a few it does not), checked
@@ -112,33 +112,16 @@ TEST(ParseFeatures, AgreesWithStreamExtraction) {
         return std::string(signs[pick(4)]) + std::to_string(random() % 100000);
     };
     auto real = [&] {
-        std::ostringstream out;
         const char* signs[] = {"", "-", "+"};
-        out << signs[pick(3)];
-        switch (pick(7)) {
-            case 0:
-                out << random() % 1000;
-                break;
-            case 1:
-                out << random() % 1000 << '.' << random() % 1000;
-                break;
-            case 2:
-                out << '.' << random() % 100;
-                break;
-            case 3:
-                out << random() % 10 << '.';
-                break;
-            case 4:
-                out << random() % 100 << "e" << (pick(2) ? "-" : "+") << random() % 320;
-                break;
-            case 5:
-                out << random() % 10 << '.' << random() % 99 << "E" << random() % 30;
-                break;
-            default:
-                out << std::ldexp(static_cast<double>(random()), -pick(1000));
-                break;
-        }
-        return out.str();
+        const std::string whole = std::to_string(random() % 1000);
+        const std::string part = std::to_string(random() % 1000);
+        const std::string exponent = std::to_string(random() % 320);
+        std::ostringstream tiny;  // subnormals and other long digit strings
+        tiny << std::ldexp(static_cast<double>(random()), -pick(1000));
+        const std::string forms[] = {whole,       whole + "." + part,      "." + part,
+                                     whole + ".", whole + "e-" + exponent, part + "E+" + exponent,
+                                     tiny.str()};
+        return signs[pick(3)] + forms[pick(7)];
     };
     std::string text;
     for (int line = 0; line < 4000; ++line) {
@@ -159,18 +142,12 @@ TEST(ParseFeatures, AgreesWithStreamExtraction) {
     }
 }
 
-TEST(LoadFeatures, MissingFileGivesMessageAndEmptyList) {
-    testing::internal::CaptureStdout();
-    const FeatureList points = loadFeatures("/nonexistent/features.txt");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Unable to open file /nonexistent/features.txt\n");
-    EXPECT_TRUE(points.empty());
-}
-
-TEST(LoadFeatures, FolderIsReportedLikeAMissingFile) {
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(loadFeatures("/tmp").empty());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file /tmp\n");
+TEST(LoadFeatures, MissingFileOrFolderGivesMessageAndEmptyList) {
+    for (const std::string path : {"/nonexistent/features.txt", "/tmp"}) {
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(loadFeatures(path).empty());
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unable to open file " + path + "\n");
+    }
 }
 
 TEST(LoadFeatures, ReadsAFileAndReportsSkippedLines) {
