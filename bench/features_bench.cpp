@@ -11,7 +11,7 @@
 #include <string>
 
 #include "reference_features.hpp"
-#include "viewer/features_file.hpp"
+#include "features/features_file.hpp"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <opencv2/core.hpp>
 
 #include "viewer/feature_index.hpp"
-#include "viewer/feature_point.hpp"
+#include "features/feature_point.hpp"
 #include "viewer/overlay.hpp"
 
 namespace {

@@ -1,10 +1,11 @@
-# Installs the library (feature record, image utilities, space-time buffer) with
+# Installs the library (feature record, image utilities, space-time buffer, detector) with
 # its headers and a CMake package: find_package(stview) gives stview::stview.
 # Everything here is in the component "stview_development", so that the library can be
 # installed on its own (cmake --install <build> --component stview_development).
 include(CMakePackageConfigHelpers)
 
-set(STVIEW_LIBRARY_TARGETS stview_features stview_imaging stview_spacetime stview_library)
+set(STVIEW_LIBRARY_TARGETS stview_features stview_imaging stview_display stview_spacetime
+  stview_detector stview_library)
 install(TARGETS ${STVIEW_LIBRARY_TARGETS}
   EXPORT stviewTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT stview_development
@@ -13,10 +14,7 @@ install(TARGETS ${STVIEW_LIBRARY_TARGETS}
 
 install(FILES ${STVIEW_SOURCE_ROOT}/stview.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/stview
         COMPONENT stview_development)
-install(FILES ${STVIEW_SOURCE_ROOT}/viewer/feature_point.hpp
-              ${STVIEW_SOURCE_ROOT}/viewer/features_file.hpp
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/stview/viewer COMPONENT stview_development)
-foreach(folder imaging spacetime)
+foreach(folder features imaging spacetime detector)
   install(DIRECTORY ${STVIEW_SOURCE_ROOT}/${folder}/
           DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/stview/${folder} COMPONENT stview_development
           FILES_MATCHING PATTERN "*.hpp")

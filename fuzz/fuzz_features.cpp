@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "tests/support/reference_features.hpp"
-#include "viewer/features_file.hpp"
+#include "features/features_file.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "spacetime/frame_ring.hpp"
 #include "spacetime/neighbour_tables.hpp"
-#include "viewer/feature_point.hpp"
+#include "features/feature_point.hpp"
 
 namespace stview {
 

@@ -10,13 +10,14 @@
 
 #include "viewer/display.hpp"
 #include "viewer/feature_index.hpp"
-#include "viewer/features_file.hpp"
+#include "features/features_file.hpp"
 #include "viewer/option_table.hpp"
 #include "viewer/overlay.hpp"
-#include "viewer/progress.hpp"
-#include "viewer/read_ahead.hpp"
+#include "video/progress.hpp"
+#include "video/read_ahead.hpp"
 #include "viewer/settings.hpp"
-#include "viewer/video_io.hpp"
+#include "video/video_input.hpp"
+#include "viewer/video_output.hpp"
 
 namespace stview {
 namespace {

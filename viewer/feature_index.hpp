@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "viewer/feature_point.hpp"
+#include "features/feature_point.hpp"
 
 namespace stview {
 

@@ -2,7 +2,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "viewer/feature_point.hpp"
+#include "features/feature_point.hpp"
 
 namespace stview {
 

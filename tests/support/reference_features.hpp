@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "viewer/feature_point.hpp"
+#include "features/feature_point.hpp"
 
 namespace stview::reference {
 

@@ -1,4 +1,4 @@
-#include "viewer/features_file.hpp"
+#include "features/features_file.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -162,6 +162,45 @@ FeatureList loadFeatures(const std::string& path) {
                      report.skippedLines, path.c_str(), report.firstSkippedLine);
     }
     return points;
+}
+
+}  // namespace stview
+
+namespace stview {
+namespace {
+
+// Appends the shortest decimal form of value that converts back to the same double.
+void appendReal(std::string& line, double value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    line.append(text, result.ptr);
+}
+
+}  // namespace
+
+void writeFeatures(std::ostream& out, const FeatureList& points) {
+    std::string line;
+    char number[32];
+    for (const FeaturePoint& p : points) {
+        line.clear();
+        for (int field : {p.id, p.x, p.y, p.t}) {
+            line.append(number, std::to_chars(number, number + sizeof number, field).ptr);
+            line += ' ';
+        }
+        appendReal(line, p.spatialVariance);
+        line += ' ';
+        appendReal(line, p.temporalVariance);
+        line += ' ';
+        appendReal(line, p.value);
+        if (p.array) {
+            for (double v : *p.array) {
+                std::snprintf(number, sizeof number, " %.4g", v);
+                line += number;
+            }
+        }
+        line += '\n';
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
 }
 
 }  // namespace stview

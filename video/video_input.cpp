@@ -1,4 +1,4 @@
-#include "viewer/video_io.hpp"
+#include "video/video_input.hpp"
 
 #include <filesystem>
 #include <opencv2/core/utils/logger.hpp>
@@ -27,11 +27,6 @@ bool openVideo(cv::VideoCapture& capture, const std::string& name, int firstFram
     }
     positionCapture(capture, firstFrame, name, stdout);
     return true;
-}
-
-bool openWriter(cv::VideoWriter& writer, const std::string& name, cv::Size frameSize) {
-    const int fourcc = cv::VideoWriter::fourcc('D', 'I', 'V', 'X');
-    return writer.open(name, cv::CAP_FFMPEG, fourcc, 25.0, frameSize, true);
 }
 
 }  // namespace stview

@@ -1,4 +1,4 @@
-#include "viewer/progress.hpp"
+#include "video/progress.hpp"
 
 namespace stview {
 

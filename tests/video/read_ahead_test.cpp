@@ -1,4 +1,4 @@
-#include "viewer/read_ahead.hpp"
+#include "video/read_ahead.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <ostream>
 #include <string>
 #include <string_view>
 
-#include "viewer/feature_point.hpp"
+#include "features/feature_point.hpp"
 
 namespace stview {
 
@@ -38,5 +39,14 @@ FeatureList parseFeatures(std::string_view text, FeatureParseReport& report);
  * of the first one. Never throws for bad content.
  */
 FeatureList loadFeatures(const std::string& path);
+
+/**
+ * @brief Writes one line per record: id, x, y, t, spatial variance, temporal variance and
+ * value, then the attached array's numbers (if any) as further columns, separated by
+ * spaces. Reals are written in their shortest form that reads back to the same double, so
+ * parseFeatures gives back exactly the first seven fields; array numbers are written with
+ * "%.4g". Writes no header: callers add their own '#' lines.
+ */
+void writeFeatures(std::ostream& out, const FeatureList& points);
 
 }  // namespace stview

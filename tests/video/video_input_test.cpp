@@ -1,4 +1,4 @@
-#include "viewer/video_io.hpp"
+#include "video/video_input.hpp"
 
 #include <gtest/gtest.h>
 

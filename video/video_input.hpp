@@ -36,7 +36,4 @@ void positionCapture(Capture& capture, int firstFrame, const std::string& name, 
  */
 bool openVideo(cv::VideoCapture& capture, const std::string& name, int firstFrame);
 
-/// The output video's fixed parameters: DIVX at 25 frames per second, colour.
-bool openWriter(cv::VideoWriter& writer, const std::string& name, cv::Size frameSize);
-
 }  // namespace stview

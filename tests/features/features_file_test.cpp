@@ -1,4 +1,4 @@
-#include "viewer/features_file.hpp"
+#include "features/features_file.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <array>
+
+#include <opencv2/core.hpp>
+
+namespace stview {
+
+/// The six products of the space-time gradient, in this order: Lx^2, Ly^2, Lt^2, LxLy, LxLt,
+/// LyLt.
+using GradientProducts = std::array<cv::Mat, 6>;
+
+/// makeGaussianKernel(variance, 0, 3) as a CV_32FC1 column of 2 floor(3 sqrt(variance)) + 1
+/// taps. @throws std::invalid_argument for a variance that is not positive.
+cv::Mat gaussianTaps(double variance);
+
+/// Smooths a CV_32FC1 image by @p taps along x, then y, repeating the edge pixels (any
+/// image size, even smaller than the kernel). @p dst becomes CV_32FC1 of src's size.
+void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps);
+
+/**
+ * @brief The gradient products at frame t from L at t - 1, t and t + 1 (CV_32FC1, one size):
+ * Lx = sigma (L(x+1) - L(x-1)) / 2 and Ly likewise, repeating the edge pixels (one-sided at
+ * the border, 0 for a single column or row); Lt = tau (after - before) / 2. The caller
+ * passes L(t) again for a neighbour outside the processed range.
+ */
+void gradientProducts(const cv::Mat& before, const cv::Mat& current, const cv::Mat& after,
+                      double sigma, double tau, GradientProducts& products);
+
+/// H = det(mu) - k trace(mu)^3 per pixel from the six smoothed products (CV_32FC1), computed
+/// in double and stored as CV_32FC1.
+void cornerResponse(const GradientProducts& mu, double k, cv::Mat& response);
+
+/// Grey f in [0, 1] as CV_32FC1 from an 8-bit BGR, BGRA or grey frame (BGR to grey as
+/// cv::cvtColor does, then / 255). @throws std::invalid_argument for other types.
+void greyFloat(const cv::Mat& frame, cv::Mat& grey8, cv::Mat& grey);
+
+}  // namespace stview

@@ -1,0 +1,347 @@
+#include "detector/space_time_detector.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "detector/scale_space.hpp"
+#include "imaging/gaussian_kernel.hpp"
+#include "spacetime/frame_buffer.hpp"
+
+namespace stview {
+namespace {
+
+constexpr int kProducts = 6;
+
+int halfSize(const std::vector<double>& taps) { return static_cast<int>(taps.size() / 2); }
+
+// Runs body(i) for i in [0, count) on OpenCV's thread pool and rethrows the first exception
+// on the caller's thread.
+template <class Body>
+void forEachParallel(const std::vector<int>& order, const Body& body) {
+    std::exception_ptr failure;
+    std::mutex mutex;
+    cv::parallel_for_(
+        cv::Range(0, static_cast<int>(order.size())),
+        [&](const cv::Range& range) {
+            for (int i = range.start; i < range.end; ++i) {
+                try {
+                    body(order[i]);
+                } catch (...) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    if (!failure) failure = std::current_exception();
+                }
+            }
+        },
+        static_cast<double>(order.size()));
+    if (failure) std::rethrow_exception(failure);
+}
+
+void checkVariances(const std::vector<double>& variances, const char* what) {
+    if (variances.empty()) throw std::invalid_argument(std::string("no ") + what + " variance");
+    for (std::size_t i = 0; i < variances.size(); ++i) {
+        if (!(variances[i] > 0.0) || !std::isfinite(variances[i])) {
+            throw std::invalid_argument(std::string(what) + " variance " +
+                                        std::to_string(variances[i]) + " is not a positive number");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (variances[j] == variances[i]) {
+                throw std::invalid_argument(std::string(what) + " variance " +
+                                            std::to_string(variances[i]) + " given twice");
+            }
+        }
+    }
+}
+
+// A FrameBuffer used as a sliding window over frame numbers, the first frame repeated
+// `padding` times before it so that the window can be centred on the first frame.
+struct TimeWindow {
+    FrameBuffer frames;
+    int padding = 0;
+    long pushed = 0;
+    int newest = 0;
+
+    void init(int half, int slots) {
+        padding = half;
+        frames.SetLength(slots);
+    }
+    void push(const cv::Mat& image, int frameNumber) {
+        if (pushed == 0) {
+            for (int j = padding; j > 0; --j) frames.AddFrameNumbered(image, frameNumber - j);
+        }
+        frames.AddFrameNumbered(image, frameNumber);
+        ++pushed;
+        newest = frameNumber;
+    }
+    // Repeats the newest frame once more under the next number (padding after the last).
+    void repeatNewest(cv::Mat& scratch) {
+        frames.GetFrame(newest, scratch);
+        frames.AddFrameNumbered(scratch, newest + 1);
+        ++newest;
+    }
+};
+
+}  // namespace
+
+struct SpaceTimeDetector::Impl {
+    // One spatial scale: f smoothed in x and y, kept for the temporal smoothing of L.
+    struct Level {
+        double sigma2 = 0;
+        cv::Mat taps;
+        TimeWindow smoothed;
+        cv::Mat scratch;
+    };
+    // One scale pair, from L to its points.
+    struct Pair {
+        int level = 0;
+        double sigma2 = 0, tau2 = 0;
+        std::vector<double> timeTaps;     // g(tau^2)
+        cv::Mat productTaps;              // g(2 sigma^2)
+        std::vector<double> productTime;  // g(2 tau^2)
+        cv::Mat before, current, next;    // L at t - 1, t and the newest
+        int currentFrame = 0;
+        bool haveCurrent = false;
+        GradientProducts products, smoothedProducts, mu;
+        std::array<TimeWindow, kProducts> productWindows;
+        cv::Mat response, scratch;
+        FrameBuffer responses{3};
+        long responseCount = 0;
+        std::deque<FeaturePoint> pending;
+        long doneThrough = 0;  // every frame up to this one has been searched
+    };
+
+    cv::Size size;
+    DetectorOptions options;
+    int first = 0;
+    long last = LONG_MAX;  // last processed frame, known at finish
+    int added = 0;
+    bool finished = false;
+    int maxTimeHalf = 0;
+    long emittedThrough = 0;
+    int nextId = 0;
+    std::deque<Level> levels;                // deque: FrameBuffer cannot move
+    std::deque<Pair> pairs;                  // sorted by sigma^2, then tau^2: the output order
+    std::vector<int> levelOrder, pairOrder;  // most expensive first, for the thread pool
+    cv::Mat grey8, grey;
+
+    void pairStep(Pair& pair, int newestSmoothed);
+    void acceptL(Pair& pair, int frame);
+    void productsAt(Pair& pair, int frame, const cv::Mat& before, const cv::Mat& current,
+                    const cv::Mat& after);
+    void responseStep(Pair& pair);
+    void finishPair(Pair& pair);
+    void emit(FeatureList& points);
+    void advanceLevels();
+};
+
+// L at the centre of the level's window, when the window around it is complete.
+void SpaceTimeDetector::Impl::pairStep(Pair& pair, int newestSmoothed) {
+    const long centre = static_cast<long>(newestSmoothed) - halfSize(pair.timeTaps);
+    if (centre < first || centre > last) return;
+    levels[pair.level].smoothed.frames.ConvolveTime(pair.next, pair.timeTaps);
+    acceptL(pair, static_cast<int>(centre));
+}
+
+void SpaceTimeDetector::Impl::acceptL(Pair& pair, int frame) {
+    if (!pair.haveCurrent) {
+        // L before the first frame repeats it.
+        pair.next.copyTo(pair.before);
+        std::swap(pair.current, pair.next);
+        pair.haveCurrent = true;
+    } else {
+        productsAt(pair, pair.currentFrame, pair.before, pair.current, pair.next);
+        std::swap(pair.before, pair.current);
+        std::swap(pair.current, pair.next);
+    }
+    pair.currentFrame = frame;
+}
+
+void SpaceTimeDetector::Impl::productsAt(Pair& pair, int frame, const cv::Mat& before,
+                                         const cv::Mat& current, const cv::Mat& after) {
+    gradientProducts(before, current, after, std::sqrt(pair.sigma2), std::sqrt(pair.tau2),
+                     pair.products);
+    for (int i = 0; i < kProducts; ++i) {
+        smoothSpace(pair.products[i], pair.smoothedProducts[i], pair.productTaps);
+        pair.productWindows[i].push(pair.smoothedProducts[i], frame);
+    }
+    responseStep(pair);
+}
+
+// mu and H at the centre of the product windows, once the windows around it are complete;
+// then the maxima of the frame before it.
+void SpaceTimeDetector::Impl::responseStep(Pair& pair) {
+    const long centre =
+        static_cast<long>(pair.productWindows[0].newest) - halfSize(pair.productTime);
+    if (centre < first || centre > last) return;
+    for (int i = 0; i < kProducts; ++i) {
+        pair.productWindows[i].frames.ConvolveTime(pair.mu[i], pair.productTime);
+    }
+    cornerResponse(pair.mu, options.k, pair.response);
+    pair.responses.AddFrameNumbered(pair.response, static_cast<int>(centre));
+    if (++pair.responseCount < 3) return;
+    // The newest response is at centre; the search looks at centre - 1 only.
+    FeatureList found;
+    pair.responses.FindLocalMaxima(found, true);
+    for (FeaturePoint& p : found) {
+        if (!(static_cast<double>(p.value) > options.threshold)) continue;
+        p.y = size.height - p.y;
+        p.spatialVariance = pair.sigma2;
+        p.temporalVariance = pair.tau2;
+        pair.pending.push_back(std::move(p));
+    }
+    pair.doneThrough = centre - 1;
+}
+
+// After the last frame: the products of the last L, the product windows padded with the last
+// products, the remaining responses.
+void SpaceTimeDetector::Impl::finishPair(Pair& pair) {
+    if (pair.haveCurrent) {
+        productsAt(pair, pair.currentFrame, pair.before, pair.current, pair.current);
+        const int half = halfSize(pair.productTime);
+        for (int j = 0; j < half; ++j) {
+            for (TimeWindow& window : pair.productWindows) window.repeatNewest(pair.scratch);
+            responseStep(pair);
+        }
+    }
+    pair.doneThrough = last;
+}
+
+void SpaceTimeDetector::Impl::emit(FeatureList& points) {
+    long through = last;
+    for (const Pair& pair : pairs) through = std::min(through, pair.doneThrough);
+    for (long t = emittedThrough + 1; t <= through; ++t) {
+        for (Pair& pair : pairs) {
+            while (!pair.pending.empty() && pair.pending.front().t == t) {
+                pair.pending.front().id = nextId++;
+                points.push_back(std::move(pair.pending.front()));
+                pair.pending.pop_front();
+            }
+        }
+    }
+    emittedThrough = std::max(emittedThrough, through);
+}
+
+SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& options,
+                                     int firstFrame)
+    : impl_(std::make_unique<Impl>()) {
+    if (frameSize.width < 1 || frameSize.height < 1) {
+        throw std::invalid_argument("frame size " + std::to_string(frameSize.width) + "x" +
+                                    std::to_string(frameSize.height) + " is empty");
+    }
+    if (firstFrame < 0) {
+        throw std::invalid_argument("first frame " + std::to_string(firstFrame) + " is negative");
+    }
+    checkVariances(options.spatialVariances, "spatial");
+    checkVariances(options.temporalVariances, "temporal");
+    if (!std::isfinite(options.k)) throw std::invalid_argument("k is not a finite number");
+    if (!std::isfinite(options.threshold)) {
+        throw std::invalid_argument("threshold is not a finite number");
+    }
+    Impl& d = *impl_;
+    d.size = frameSize;
+    d.options = options;
+    d.first = firstFrame;
+    d.emittedThrough = static_cast<long>(firstFrame) - 1;
+
+    std::vector<double> sigmas = options.spatialVariances;
+    std::vector<double> taus = options.temporalVariances;
+    std::sort(sigmas.begin(), sigmas.end());
+    std::sort(taus.begin(), taus.end());
+    for (double tau2 : taus) {
+        d.maxTimeHalf = std::max(d.maxTimeHalf, halfSize(makeGaussianKernel(tau2, 0, 3)));
+    }
+    d.levels.resize(sigmas.size());
+    d.pairs.resize(sigmas.size() * taus.size());
+    for (std::size_t s = 0; s < sigmas.size(); ++s) {
+        Impl::Level& level = d.levels[s];
+        level.sigma2 = sigmas[s];
+        level.taps = gaussianTaps(sigmas[s]);
+        level.smoothed.init(d.maxTimeHalf, 2 * d.maxTimeHalf + 1);
+        for (std::size_t u = 0; u < taus.size(); ++u) {
+            Impl::Pair& pair = d.pairs[s * taus.size() + u];
+            pair.level = static_cast<int>(s);
+            pair.sigma2 = sigmas[s];
+            pair.tau2 = taus[u];
+            pair.timeTaps = makeGaussianKernel(taus[u], 0, 3);
+            pair.productTaps = gaussianTaps(2 * sigmas[s]);
+            pair.productTime = makeGaussianKernel(2 * taus[u], 0, 3);
+            const int half = halfSize(pair.productTime);
+            for (TimeWindow& window : pair.productWindows) window.init(half, 2 * half + 1);
+            pair.doneThrough = static_cast<long>(firstFrame) - 1;
+        }
+    }
+    for (int i = 0; i < static_cast<int>(d.levels.size()); ++i) d.levelOrder.push_back(i);
+    for (int i = 0; i < static_cast<int>(d.pairs.size()); ++i) d.pairOrder.push_back(i);
+    std::reverse(d.levelOrder.begin(), d.levelOrder.end());
+    std::stable_sort(d.pairOrder.begin(), d.pairOrder.end(), [&d](int a, int b) {
+        return d.pairs[a].productTaps.rows > d.pairs[b].productTaps.rows;
+    });
+}
+
+SpaceTimeDetector::~SpaceTimeDetector() = default;
+
+void SpaceTimeDetector::addFrame(const cv::Mat& frame, FeatureList& points) {
+    Impl& d = *impl_;
+    if (d.finished) throw std::logic_error("SpaceTimeDetector::addFrame after finish");
+    if (frame.size() != d.size) {
+        throw std::invalid_argument("frame of " + std::to_string(frame.cols) + "x" +
+                                    std::to_string(frame.rows) + " pixels, expected " +
+                                    std::to_string(d.size.width) + "x" +
+                                    std::to_string(d.size.height));
+    }
+    const long frameNumber = static_cast<long>(d.first) + d.added;
+    if (frameNumber > INT_MAX - d.maxTimeHalf - 2) {
+        throw std::out_of_range("frame number " + std::to_string(frameNumber) +
+                                " is beyond the largest the detector can label");
+    }
+    greyFloat(frame, d.grey8, d.grey);
+    ++d.added;
+    const int number = static_cast<int>(frameNumber);
+    forEachParallel(d.levelOrder, [&](int s) {
+        Impl::Level& level = d.levels[s];
+        smoothSpace(d.grey, level.scratch, level.taps);
+        level.smoothed.push(level.scratch, number);
+    });
+    forEachParallel(d.pairOrder, [&](int p) { d.pairStep(d.pairs[p], number); });
+    d.emit(points);
+}
+
+void SpaceTimeDetector::finish(FeatureList& points) {
+    Impl& d = *impl_;
+    if (d.finished) return;
+    d.finished = true;
+    if (d.added == 0) return;
+    d.last = static_cast<long>(d.first) + d.added - 1;
+    // Pad the smoothed frames with the last one until every pair has L of the last frame.
+    for (int j = 0; j < d.maxTimeHalf; ++j) {
+        forEachParallel(d.levelOrder, [&](int s) {
+            Impl::Level& level = d.levels[s];
+            level.smoothed.repeatNewest(level.scratch);
+        });
+        const int newest = d.levels[0].smoothed.newest;
+        forEachParallel(d.pairOrder, [&](int p) { d.pairStep(d.pairs[p], newest); });
+    }
+    forEachParallel(d.pairOrder, [&](int p) { d.finishPair(d.pairs[p]); });
+    d.emit(points);
+}
+
+int SpaceTimeDetector::framesAdded() const { return impl_->added; }
+
+long SpaceTimeDetector::framesHeld() const {
+    const Impl& d = *impl_;
+    long held = 2;  // grey frames
+    for (const Impl::Level& level : d.levels) held += level.smoothed.frames.Length() + 1;
+    for (const Impl::Pair& pair : d.pairs) {
+        held += 3 + 3 * kProducts + 2;  // L, products, smoothed products, mu, response, scratch
+        held += kProducts * pair.productWindows[0].frames.Length();
+        held += pair.responses.Length();
+    }
+    return held;
+}
+
+}  // namespace stview
