@@ -332,6 +332,8 @@ void SpaceTimeDetector::finish(FeatureList& points) {
 
 int SpaceTimeDetector::framesAdded() const { return impl_->added; }
 
+cv::Size SpaceTimeDetector::frameSize() const { return impl_->size; }
+
 long SpaceTimeDetector::framesHeld() const {
     const Impl& d = *impl_;
     long held = 2;  // grey frames

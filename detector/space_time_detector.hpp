@@ -61,6 +61,9 @@ class SpaceTimeDetector {
     /// Frames added so far.
     int framesAdded() const;
 
+    /// The frame size given to the constructor.
+    cv::Size frameSize() const;
+
     /// Frame-sized float images the detector keeps (its memory is about this many times
     /// width * height * 4 bytes).
     long framesHeld() const;

@@ -1,12 +1,14 @@
-// Writes the bundled sample: a short video of two moving objects on a textured
-// background, and a features file whose points follow them. Deterministic, so
-// that the checked-in files can be made again bit for bit on the same OpenCV.
+// Writes the bundled sample video: a chequered box and a striped ball on a quiet
+// background. The box slides right, stops, then turns and moves down; the ball moves
+// left, stops, and comes back. Starts, stops and turns of textured, high-contrast
+// objects are what space-time interest points mark. Deterministic, so that the
+// checked-in video can be made again bit for bit on the same OpenCV.
 //
-//   make_sample <video.avi> <features.txt>
+//   make_sample <video.avi>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -15,68 +17,77 @@ namespace {
 constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr int kFrames = 120;
-constexpr double kPi = 3.14159265358979323846;
 
-cv::Point ballCentre(int frame) {
-    const double angle = 2.0 * kPi * frame / kFrames;
-    return {static_cast<int>(std::lround(160 + 90 * std::cos(angle))),
-            static_cast<int>(std::lround(120 + 70 * std::sin(angle)))};
+// Piecewise motion: still, moving, still, moving (another direction).
+cv::Point boxCorner(int frame) {
+    const int right = std::clamp(frame - 10, 0, 35) * 4;  // frames 10..45: right
+    const int down = std::clamp(frame - 60, 0, 30) * 3;   // frames 60..90: down
+    return {30 + right, 30 + down};
 }
 
-cv::Point boxCentre(int frame) { return {30 + frame * 260 / kFrames, 200}; }
+cv::Point ballCentre(int frame) {
+    const int left = std::clamp(frame - 20, 0, 30) * 4;  // frames 20..50: left
+    const int back = std::clamp(frame - 75, 0, 30) * 4;  // frames 75..105: right again
+    return {270 - left + back, 170};
+}
 
 cv::Mat background() {
     cv::Mat image(kHeight, kWidth, CV_8UC3);
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const int checker = ((x / 20 + y / 20) % 2) * 25;
-            image.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uchar>(90 + checker),
-                                                  static_cast<uchar>(60 + y / 4 + checker),
-                                                  static_cast<uchar>(40 + x / 8 + checker));
+            const int shade = 110 + ((x / 40 + y / 40) % 2) * 12;
+            image.at<cv::Vec3b>(y, x) =
+                cv::Vec3b(static_cast<uchar>(shade + 10), static_cast<uchar>(shade),
+                          static_cast<uchar>(shade - 10));
         }
     }
     return image;
 }
 
+void drawBox(cv::Mat& image, cv::Point corner) {
+    constexpr int kCell = 8;
+    for (int i = 0; i < 5; ++i) {
+        for (int j = 0; j < 5; ++j) {
+            const bool dark = (i + j) % 2 == 0;
+            const cv::Point a = corner + cv::Point(j * kCell, i * kCell);
+            cv::rectangle(image, a, a + cv::Point(kCell - 1, kCell - 1),
+                          dark ? cv::Scalar(20, 20, 20) : cv::Scalar(60, 230, 250), cv::FILLED);
+        }
+    }
+}
+
+void drawBall(cv::Mat& image, cv::Point centre) {
+    constexpr int kRadius = 22;
+    cv::Mat mask = cv::Mat::zeros(image.size(), CV_8UC1);
+    cv::circle(mask, centre, kRadius, 255, cv::FILLED, cv::LINE_8);
+    for (int y = centre.y - kRadius; y <= centre.y + kRadius; ++y) {
+        for (int x = centre.x - kRadius; x <= centre.x + kRadius; ++x) {
+            if (x < 0 || y < 0 || x >= kWidth || y >= kHeight || !mask.at<uchar>(y, x)) continue;
+            const bool stripe = ((x - centre.x + 64) / 6) % 2 == 0;
+            image.at<cv::Vec3b>(y, x) = stripe ? cv::Vec3b(30, 30, 200) : cv::Vec3b(240, 240, 240);
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <video.avi> <features.txt>\n", argv[0]);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <video.avi>\n", argv[0]);
         return 1;
     }
     cv::VideoWriter writer(argv[1], cv::CAP_FFMPEG, cv::VideoWriter::fourcc('D', 'I', 'V', 'X'),
                            25.0, cv::Size(kWidth, kHeight), true);
-    std::ofstream features(argv[2]);
-    if (!writer.isOpened() || !features) {
-        std::fprintf(stderr, "cannot write %s or %s\n", argv[1], argv[2]);
+    if (!writer.isOpened()) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
         return 1;
     }
     const cv::Mat base = background();
     for (int frame = 0; frame < kFrames; ++frame) {
         cv::Mat image = base.clone();
-        cv::circle(image, ballCentre(frame), 18, cv::Scalar(40, 40, 230), cv::FILLED, cv::LINE_AA);
-        const cv::Point box = boxCentre(frame);
-        cv::rectangle(image, box - cv::Point(12, 12), box + cv::Point(12, 12),
-                      cv::Scalar(220, 200, 60), cv::FILLED);
+        drawBox(image, boxCorner(frame));
+        drawBall(image, ballCentre(frame));
         writer.write(image);
     }
-    features << "# id x y t spatial-variance temporal-variance value\n"
-             << "# y counts rows upward from the bottom edge of the frame\n";
-    // The ball gets a point every second frame and the box every third; with
-    // temporal variances of 4 and 9 each stays drawn until the next one comes.
-    for (int frame = 0; frame < kFrames; ++frame) {
-        if (frame % 2 == 0) {
-            const cv::Point c = ballCentre(frame);
-            const double spatial = 36.0 + 12.0 * std::sin(frame * 0.2);
-            features << 0 << ' ' << c.x << ' ' << kHeight - c.y << ' ' << frame << ' ' << spatial
-                     << ' ' << 4 << ' ' << 1.0 + frame * 0.01 << '\n';
-        }
-        if (frame % 3 == 0) {
-            const cv::Point c = boxCentre(frame);
-            features << 1 << ' ' << c.x << ' ' << kHeight - c.y << ' ' << frame << ' ' << 25 << ' '
-                     << 9 << ' ' << 0.5 << '\n';
-        }
-    }
-    return features ? 0 : 1;
+    return 0;
 }

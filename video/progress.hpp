@@ -6,9 +6,9 @@
 
 namespace stview {
 
-/// One progress text: "written N of M frames, F fps" (without "of M" when
-/// @p total is not positive, i.e. unknown).
-std::string formatProgress(long written, long total, double seconds);
+/// One progress text: "<verb> N of M frames, F fps" (without "of M" when
+/// @p total is not positive, i.e. unknown); the verb is "written" for a render.
+std::string formatProgress(long written, long total, double seconds, const char* verb = "written");
 
 /**
  * @brief Progress of a headless render on a stream. On a terminal the line is
@@ -17,7 +17,7 @@ std::string formatProgress(long written, long total, double seconds);
  */
 class ProgressReport {
   public:
-    ProgressReport(std::FILE* out, bool terminal, long total);
+    ProgressReport(std::FILE* out, bool terminal, long total, const char* verb = "written");
     void frameWritten();
     void finish();
 
@@ -28,6 +28,7 @@ class ProgressReport {
     std::FILE* out_;
     bool terminal_;
     long total_;
+    const char* verb_;
     long written_ = 0;
     Clock::time_point start_ = Clock::now();
     Clock::time_point lastDrawn_ = start_;

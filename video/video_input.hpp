@@ -32,8 +32,18 @@ void positionCapture(Capture& capture, int firstFrame, const std::string& name, 
 /**
  * @brief Opens @p name for reading and positions it at @p firstFrame.
  * @return false, after writing "Could not initialize capturing from <name>..."
- *         to standard error, when the video cannot be opened.
+ *         to standard error, when the video cannot be opened. Messages about a slow
+ *         positioning go to @p messages.
  */
-bool openVideo(cv::VideoCapture& capture, const std::string& name, int firstFrame);
+bool openVideo(cv::VideoCapture& capture, const std::string& name, int firstFrame,
+               std::FILE* messages = stdout);
+
+/// True when both names lead to the same existing file (any spelling), so that writing one
+/// would destroy the other.
+bool sameFile(const std::string& a, const std::string& b);
+
+/// Frames from @p firstFrame up to (not including) @p lastFrame that the opened capture says
+/// it holds, or 0 when it cannot tell (or announces an implausible count).
+long expectedFrames(const cv::VideoCapture& capture, int firstFrame, long lastFrame);
 
 }  // namespace stview

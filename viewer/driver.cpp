@@ -8,15 +8,15 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/highgui.hpp>
 
-#include "viewer/display.hpp"
-#include "viewer/feature_index.hpp"
 #include "features/features_file.hpp"
-#include "viewer/option_table.hpp"
-#include "viewer/overlay.hpp"
 #include "video/progress.hpp"
 #include "video/read_ahead.hpp"
-#include "viewer/settings.hpp"
 #include "video/video_input.hpp"
+#include "viewer/display.hpp"
+#include "viewer/feature_index.hpp"
+#include "viewer/option_table.hpp"
+#include "viewer/overlay.hpp"
+#include "viewer/settings.hpp"
 #include "viewer/video_output.hpp"
 
 namespace stview {
@@ -24,30 +24,13 @@ namespace {
 
 const char* const kWindowName = "Features";
 
-// True when both names lead to the same existing file, so that writing the
-// output would destroy the input.
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
-}
-
-// Frames the loop will write, or 0 when the capture cannot tell.
-long expectedFrames(const cv::VideoCapture& capture, const ViewerSettings& settings) {
-    // A damaged file may announce any count; only plausible ones are used.
-    const double count = capture.get(cv::CAP_PROP_FRAME_COUNT);
-    if (!(count > 0 && count < 1e12)) return 0;
-    const long first = settings.firstFrame > 0 ? settings.firstFrame : 0;
-    const long inVideo = static_cast<long>(count) - first;
-    const long inRange = static_cast<long>(settings.lastFrame) - settings.firstFrame;
-    return std::max(0L, std::min(inVideo, inRange));
-}
-
 int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
               const ViewerSettings& settings) {
     const bool writing = !settings.outputFile.empty();
     const bool window = !settings.noWindow;
     const bool showProgress = writing && !window;
-    const long total = showProgress ? expectedFrames(capture, settings) : 0;
+    const long total =
+        showProgress ? expectedFrames(capture, settings.firstFrame, settings.lastFrame) : 0;
 
     // Decoding runs one thread ahead; frames still arrive in the capture's order.
     ReadAhead frames(capture);
