@@ -1,0 +1,91 @@
+// The streaming space-time detector on 640x480 frames of drifting texture, frames per second
+// once its pipeline is full, beside the plain whole-volume computation of the tests (one pair
+// at a time, every stage a separate pass over the volume). Threads: OpenCV's pool, all cores
+// unless STVIEW_BENCH_THREADS says otherwise.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "detector/space_time_detector.hpp"
+#include "tests/support/reference_detector.hpp"
+
+namespace {
+
+constexpr int kWidth = 640, kHeight = 480;
+
+// Grey frames of a textured scene moving a pixel per frame, with a little noise.
+const std::vector<cv::Mat>& frames() {
+    static const std::vector<cv::Mat> video = [] {
+        cv::Mat texture(kHeight + 64, kWidth + 64, CV_8UC1);
+        cv::theRNG().state = 11;
+        cv::randu(texture, 0, 256);
+        cv::GaussianBlur(texture, texture, cv::Size(0, 0), 2.0);
+        cv::normalize(texture, texture, 0, 255, cv::NORM_MINMAX);
+        std::vector<cv::Mat> out;
+        for (int t = 0; t < 32; ++t) {
+            cv::Mat frame = texture(cv::Rect(t, t / 2, kWidth, kHeight)).clone(),
+                    noise(frame.size(), CV_8UC1);
+            cv::randu(noise, 0, 8);
+            out.push_back(frame + noise);
+        }
+        return out;
+    }();
+    return video;
+}
+
+stview::DetectorOptions optionsFor(int pairs) {
+    stview::DetectorOptions options;
+    if (pairs == 1) {
+        options.spatialVariances = {4};
+        options.temporalVariances = {2};
+    }
+    return options;
+}
+
+void setThreads() {
+    if (const char* n = std::getenv("STVIEW_BENCH_THREADS")) cv::setNumThreads(std::atoi(n));
+}
+
+// One iteration adds one frame to a detector whose pipeline is already full.
+void Detector_Streaming(benchmark::State& state) {
+    setThreads();
+    const std::vector<cv::Mat>& video = frames();
+    stview::SpaceTimeDetector detector(video[0].size(),
+                                       optionsFor(static_cast<int>(state.range(0))));
+    stview::FeatureList points;
+    for (int t = 0; t < 40; ++t) detector.addFrame(video[t % video.size()], points);
+    std::size_t t = 0, found = 0;
+    for (auto _ : state) {
+        points.clear();
+        detector.addFrame(video[t++ % video.size()], points);
+        found += points.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["points_per_frame"] = static_cast<double>(found) / state.iterations();
+    state.counters["frames_held"] = static_cast<double>(detector.framesHeld());
+}
+BENCHMARK(Detector_Streaming)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The whole volume of 12 frames, one pair at a time; items are frames.
+void Detector_Baseline(benchmark::State& state) {
+    setThreads();
+    const std::vector<cv::Mat> video(frames().begin(), frames().begin() + 12);
+    const stview::DetectorOptions options = optionsFor(static_cast<int>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(stview::reference::detect(video, options, 0));
+    state.SetItemsProcessed(state.iterations() * static_cast<long>(video.size()));
+}
+BENCHMARK(Detector_Baseline)
+    ->Arg(1)
+    ->Arg(10)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
