@@ -87,7 +87,9 @@ DescriptorBox descriptorBox(int column, int row, int frame, double sigma2, doubl
  * bin. Box positions outside the frame take the votes of the nearest pixel inside, and frames
  * outside [first, last] those of first or last.
  * @param votes gives the votes of frame t for t in [first, last] (from fieldVotes with the
- *        same @p flow; every frame of one size). Called once per frame of the box.
+ *        same @p flow; every frame of one size). Called once per frame of the box. For HOF the
+ *        votes of frame t come from the flow of (t, t + 1), those of last from (last - 1,
+ *        last), and a single-frame range from a zero flow (all no motion).
  * @throws std::invalid_argument for first > last, an extent below 1, or votes that are empty,
  *         of another type or size, or not HOG/HOF votes as @p flow says.
  */
