@@ -87,8 +87,9 @@ std::vector<double> plainHistograms(const Clip& clip, int x, int r, int t, doubl
 TEST(Descriptors, BoxesMatchThePlainComputationAtCornersAndEnds) {
     const Clip clip(texture(cv::Size(24, 20), 6, 1), 10);
     using Case = std::tuple<int, int, int, double, double>;  // column, row, frame, sigma^2, tau^2
-    for (auto [x, r, t, s2, t2] : {Case{1, 2, 10, 4, 2}, Case{22, 18, 15, 8, 4},
-                                   Case{0, 19, 11, 0.5, 0.3}, Case{12, 10, 12, 64, 4}})
+    for (auto [x, r, t, s2, t2] :
+         {Case{1, 2, 10, 4, 2}, Case{22, 18, 15, 8, 4}, Case{18, 19, 11, 0.5, 0.3},
+          Case{5, 0, 12, 0.5, 0.3}, Case{12, 10, 12, 64, 4}})
         for (bool isFlow : {false, true}) {
             SCOPED_TRACE(testing::Message() << x << "," << r << "," << t << "," << isFlow);
             const std::vector<double> got = clip.describe(x, r, t, s2, t2, isFlow);
