@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "detector/descriptor_stream.hpp"
 #include "detector/scale_space.hpp"
 #include "imaging/gaussian_kernel.hpp"
 #include "spacetime/frame_buffer.hpp"
@@ -106,9 +107,12 @@ struct SpaceTimeDetector::Impl {
         cv::Mat before, current, next;    // L at t - 1, t and the newest
         int currentFrame = 0;
         bool haveCurrent = false;
+        bool productsReady = false;  // products of productsFrame wait for smoothing
+        int productsFrame = 0;
+        long centre = 0;  // the frame whose response is being computed
         GradientProducts products, smoothedProducts, mu;
         std::array<TimeWindow, kProducts> productWindows;
-        cv::Mat response, scratch;
+        cv::Mat response;
         FrameBuffer responses{3};
         long responseCount = 0;
         std::deque<FeaturePoint> pending;
@@ -128,102 +132,121 @@ struct SpaceTimeDetector::Impl {
     std::deque<Pair> pairs;                  // sorted by sigma^2, then tau^2: the output order
     std::vector<int> levelOrder, pairOrder;  // most expensive first, for the thread pool
     cv::Mat grey8, grey;
+    std::unique_ptr<DescriptorStream> descriptors;
 
-    void pairStep(Pair& pair, int newestSmoothed);
-    void acceptL(Pair& pair, int frame);
-    void productsAt(Pair& pair, int frame, const cv::Mat& before, const cv::Mat& current,
-                    const cv::Mat& after);
-    void responseStep(Pair& pair);
-    void finishPair(Pair& pair);
+    bool lStep(Pair& pair, int newestSmoothed);
+    void advancePairs(int newestSmoothed);
+    void productStages(const std::vector<int>& candidates);
+    void responseStages(const std::vector<int>& candidates);
     void emit(FeatureList& points);
-    void advanceLevels();
 };
 
-// L at the centre of the level's window, when the window around it is complete.
-void SpaceTimeDetector::Impl::pairStep(Pair& pair, int newestSmoothed) {
+// L at the centre of the level's window once the window around it is complete; with L of the
+// next frame, the gradient products of the current one. True when products are ready.
+bool SpaceTimeDetector::Impl::lStep(Pair& pair, int newestSmoothed) {
     const long centre = static_cast<long>(newestSmoothed) - halfSize(pair.timeTaps);
-    if (centre < first || centre > last) return;
+    if (centre < first || centre > last) return false;
     levels[pair.level].smoothed.frames.ConvolveTime(pair.next, pair.timeTaps);
-    acceptL(pair, static_cast<int>(centre));
-}
-
-void SpaceTimeDetector::Impl::acceptL(Pair& pair, int frame) {
+    bool ready = false;
     if (!pair.haveCurrent) {
         // L before the first frame repeats it.
         pair.next.copyTo(pair.before);
         std::swap(pair.current, pair.next);
         pair.haveCurrent = true;
     } else {
-        productsAt(pair, pair.currentFrame, pair.before, pair.current, pair.next);
+        gradientProducts(pair.before, pair.current, pair.next, std::sqrt(pair.sigma2),
+                         std::sqrt(pair.tau2), pair.products);
+        pair.productsFrame = pair.currentFrame;
+        ready = true;
         std::swap(pair.before, pair.current);
         std::swap(pair.current, pair.next);
     }
-    pair.currentFrame = frame;
+    pair.currentFrame = static_cast<int>(centre);
+    return ready;
 }
 
-void SpaceTimeDetector::Impl::productsAt(Pair& pair, int frame, const cv::Mat& before,
-                                         const cv::Mat& current, const cv::Mat& after) {
-    gradientProducts(before, current, after, std::sqrt(pair.sigma2), std::sqrt(pair.tau2),
-                     pair.products);
-    for (int i = 0; i < kProducts; ++i) {
+void SpaceTimeDetector::Impl::advancePairs(int newestSmoothed) {
+    forEachParallel(pairOrder, [&](int p) {
+        Pair& pair = pairs[p];
+        pair.productsReady = lStep(pair, newestSmoothed);
+    });
+    std::vector<int> ready;
+    for (int p : pairOrder)
+        if (pairs[p].productsReady) ready.push_back(p);
+    productStages(ready);
+}
+
+// Smooths each pair's new products in space (one task per product, so that even one pair
+// keeps every core busy) and moves them into the product windows.
+void SpaceTimeDetector::Impl::productStages(const std::vector<int>& candidates) {
+    std::vector<int> tasks;
+    for (int p : candidates)
+        for (int i = 0; i < kProducts; ++i) tasks.push_back(p * kProducts + i);
+    forEachParallel(tasks, [&](int task) {
+        Pair& pair = pairs[task / kProducts];
+        const int i = task % kProducts;
         smoothSpace(pair.products[i], pair.smoothedProducts[i], pair.productTaps);
-        pair.productWindows[i].push(pair.smoothedProducts[i], frame);
-    }
-    responseStep(pair);
+        pair.productWindows[i].push(pair.smoothedProducts[i], pair.productsFrame);
+    });
+    for (int p : candidates) pairs[p].productsReady = false;
+    responseStages(candidates);
 }
 
-// mu and H at the centre of the product windows, once the windows around it are complete;
+// mu and H at the centre of the product windows once the windows around it are complete;
 // then the maxima of the frame before it.
-void SpaceTimeDetector::Impl::responseStep(Pair& pair) {
-    const long centre =
-        static_cast<long>(pair.productWindows[0].newest) - halfSize(pair.productTime);
-    if (centre < first || centre > last) return;
-    for (int i = 0; i < kProducts; ++i) {
+void SpaceTimeDetector::Impl::responseStages(const std::vector<int>& candidates) {
+    std::vector<int> tasks, due;
+    for (int p : candidates) {
+        Pair& pair = pairs[p];
+        pair.centre = static_cast<long>(pair.productWindows[0].newest) - halfSize(pair.productTime);
+        if (pair.centre < first || pair.centre > last) continue;
+        due.push_back(p);
+        for (int i = 0; i < kProducts; ++i) tasks.push_back(p * kProducts + i);
+    }
+    forEachParallel(tasks, [&](int task) {
+        Pair& pair = pairs[task / kProducts];
+        const int i = task % kProducts;
         pair.productWindows[i].frames.ConvolveTime(pair.mu[i], pair.productTime);
-    }
-    cornerResponse(pair.mu, options.k, pair.response);
-    pair.responses.AddFrameNumbered(pair.response, static_cast<int>(centre));
-    if (++pair.responseCount < 3) return;
-    // The newest response is at centre; the search looks at centre - 1 only.
-    FeatureList found;
-    pair.responses.FindLocalMaxima(found, true);
-    for (FeaturePoint& p : found) {
-        if (!(static_cast<double>(p.value) > options.threshold)) continue;
-        p.y = size.height - p.y;
-        p.spatialVariance = pair.sigma2;
-        p.temporalVariance = pair.tau2;
-        pair.pending.push_back(std::move(p));
-    }
-    pair.doneThrough = centre - 1;
-}
-
-// After the last frame: the products of the last L, the product windows padded with the last
-// products, the remaining responses.
-void SpaceTimeDetector::Impl::finishPair(Pair& pair) {
-    if (pair.haveCurrent) {
-        productsAt(pair, pair.currentFrame, pair.before, pair.current, pair.current);
-        const int half = halfSize(pair.productTime);
-        for (int j = 0; j < half; ++j) {
-            for (TimeWindow& window : pair.productWindows) window.repeatNewest(pair.scratch);
-            responseStep(pair);
+    });
+    forEachParallel(due, [&](int p) {
+        Pair& pair = pairs[p];
+        cornerResponse(pair.mu, options.k, pair.response);
+        pair.responses.AddFrameNumbered(pair.response, static_cast<int>(pair.centre));
+        if (++pair.responseCount < 3) return;
+        // The newest response is at centre; the search looks at centre - 1 only.
+        FeatureList found;
+        pair.responses.FindLocalMaxima(found, true);
+        for (FeaturePoint& point : found) {
+            if (!(static_cast<double>(point.value) > options.threshold)) continue;
+            point.y = size.height - point.y;
+            point.spatialVariance = pair.sigma2;
+            point.temporalVariance = pair.tau2;
+            pair.pending.push_back(std::move(point));
         }
-    }
-    pair.doneThrough = last;
+        pair.doneThrough = pair.centre - 1;
+    });
 }
 
 void SpaceTimeDetector::Impl::emit(FeatureList& points) {
     long through = last;
     for (const Pair& pair : pairs) through = std::min(through, pair.doneThrough);
+    FeatureList ready;
     for (long t = emittedThrough + 1; t <= through; ++t) {
         for (Pair& pair : pairs) {
             while (!pair.pending.empty() && pair.pending.front().t == t) {
                 pair.pending.front().id = nextId++;
-                points.push_back(std::move(pair.pending.front()));
+                ready.push_back(std::move(pair.pending.front()));
                 pair.pending.pop_front();
             }
         }
     }
     emittedThrough = std::max(emittedThrough, through);
+    if (descriptors) {
+        descriptors->describe(ready, through, points);
+    } else {
+        points.insert(points.end(), std::make_move_iterator(ready.begin()),
+                      std::make_move_iterator(ready.end()));
+    }
 }
 
 SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& options,
@@ -275,6 +298,10 @@ SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& 
             pair.doneThrough = static_cast<long>(firstFrame) - 1;
         }
     }
+    if (options.hog || options.hof) {
+        d.descriptors = std::make_unique<DescriptorStream>(frameSize, options.hog, options.hof,
+                                                           firstFrame, taus.back());
+    }
     for (int i = 0; i < static_cast<int>(d.levels.size()); ++i) d.levelOrder.push_back(i);
     for (int i = 0; i < static_cast<int>(d.pairs.size()); ++i) d.pairOrder.push_back(i);
     std::reverse(d.levelOrder.begin(), d.levelOrder.end());
@@ -302,12 +329,15 @@ void SpaceTimeDetector::addFrame(const cv::Mat& frame, FeatureList& points) {
     greyFloat(frame, d.grey8, d.grey);
     ++d.added;
     const int number = static_cast<int>(frameNumber);
+    // The descriptors' per-frame work (gradients, optical flow) runs beside the detection.
+    if (d.descriptors) d.descriptors->startFrame(d.grey8);
     forEachParallel(d.levelOrder, [&](int s) {
         Impl::Level& level = d.levels[s];
         smoothSpace(d.grey, level.scratch, level.taps);
         level.smoothed.push(level.scratch, number);
     });
-    forEachParallel(d.pairOrder, [&](int p) { d.pairStep(d.pairs[p], number); });
+    d.advancePairs(number);
+    if (d.descriptors) d.descriptors->endFrame();
     d.emit(points);
 }
 
@@ -317,16 +347,41 @@ void SpaceTimeDetector::finish(FeatureList& points) {
     d.finished = true;
     if (d.added == 0) return;
     d.last = static_cast<long>(d.first) + d.added - 1;
+    if (d.descriptors) d.descriptors->finish(static_cast<int>(d.last));
     // Pad the smoothed frames with the last one until every pair has L of the last frame.
     for (int j = 0; j < d.maxTimeHalf; ++j) {
         forEachParallel(d.levelOrder, [&](int s) {
             Impl::Level& level = d.levels[s];
             level.smoothed.repeatNewest(level.scratch);
         });
-        const int newest = d.levels[0].smoothed.newest;
-        forEachParallel(d.pairOrder, [&](int p) { d.pairStep(d.pairs[p], newest); });
+        d.advancePairs(d.levels[0].smoothed.newest);
     }
-    forEachParallel(d.pairOrder, [&](int p) { d.finishPair(d.pairs[p]); });
+    // The products of the last frame (L after it repeats it), then the product windows padded
+    // with them until every response up to the last frame is made.
+    forEachParallel(d.pairOrder, [&](int p) {
+        Impl::Pair& pair = d.pairs[p];
+        gradientProducts(pair.before, pair.current, pair.current, std::sqrt(pair.sigma2),
+                         std::sqrt(pair.tau2), pair.products);
+        pair.productsFrame = pair.currentFrame;
+    });
+    d.productStages(d.pairOrder);
+    for (int j = 0;; ++j) {
+        std::vector<int> padded, tasks;
+        for (int p : d.pairOrder) {
+            if (j < halfSize(d.pairs[p].productTime)) {
+                padded.push_back(p);
+                for (int i = 0; i < kProducts; ++i) tasks.push_back(p * kProducts + i);
+            }
+        }
+        if (padded.empty()) break;
+        forEachParallel(tasks, [&](int task) {
+            Impl::Pair& pair = d.pairs[task / kProducts];
+            const int i = task % kProducts;
+            pair.productWindows[i].repeatNewest(pair.smoothedProducts[i]);
+        });
+        d.responseStages(padded);
+    }
+    for (Impl::Pair& pair : d.pairs) pair.doneThrough = d.last;
     d.emit(points);
 }
 
@@ -339,7 +394,7 @@ long SpaceTimeDetector::framesHeld() const {
     long held = 2;  // grey frames
     for (const Impl::Level& level : d.levels) held += level.smoothed.frames.Length() + 1;
     for (const Impl::Pair& pair : d.pairs) {
-        held += 3 + 3 * kProducts + 2;  // L, products, smoothed products, mu, response, scratch
+        held += 3 + 3 * kProducts + 1;  // L, products, smoothed products, mu, response
         held += kProducts * pair.productWindows[0].frames.Length();
         held += pair.responses.Length();
     }

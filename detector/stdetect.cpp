@@ -41,11 +41,19 @@ class FrameSource {
     std::unique_ptr<ReadAhead> ahead_;
 };
 
-void writeHeader(std::ostream& out, int argc, const char* const* argv) {
+void writeHeader(std::ostream& out, int argc, const char* const* argv,
+                 const DetectorOptions& options) {
     out << "# space-time interest points (stdetect)\n# command:";
     for (int i = 0; i < argc; ++i) out << ' ' << argv[i];
-    out << "\n# columns: id x y t sigma2 tau2 H"
-           " (y counted upward from the bottom edge, t the zero-based frame number)\n";
+    out << "\n# columns: id x y t sigma2 tau2 H";
+    if (options.hog) out << " hog[72]";
+    if (options.hof) out << " hof[90]";
+    out << "\n# y counts upward from the bottom edge, t is the zero-based frame number";
+    if (options.hog || options.hof) {
+        out << "; descriptors by cell (t, row, column) of 3x3x2, then bin: hog right down left "
+               "up, hof right down left up still";
+    }
+    out << '\n';
 }
 
 int fail(const std::string& message) {
@@ -96,7 +104,7 @@ int runDetect(int argc, const char* const* argv) {
         }
         SpaceTimeDetector detector(frame.size(), settings.detector, settings.firstFrame);
         std::ostream& out = output.stream();
-        writeHeader(out, argc, argv);
+        writeHeader(out, argc, argv, settings.detector);
         ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total, "done");
         FeatureList points;
         for (long n = settings.firstFrame; n < last && !frame.empty(); ++n) {

@@ -59,6 +59,23 @@ std::vector<double> varianceList(const std::string& text) {
     return values;
 }
 
+void readDescriptors(const std::string& text, DetectorOptions& options) {
+    std::stringstream items(text);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        if (item == "hog") {
+            options.hog = true;
+        } else if (item == "hof") {
+            options.hof = true;
+        } else {
+            refuse("--descriptors", "unknown descriptor '" + item + "' (hog, hof)");
+        }
+    }
+    if (!options.hog && !options.hof)
+        refuse("--descriptors", "'" + text + "' names none of hog, hof");
+    if (text.back() == ',') refuse("--descriptors", "'" + text + "' ends with a comma");
+}
+
 void readScales(const std::string& text, DetectorOptions& options) {
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
@@ -79,7 +96,8 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
             const bool flag = name == "--quiet";
             const bool known = flag || name == "-v" || name == "-o" || name == "-ff" ||
                                name == "-lf" || name == "--scales" || name == "--k" ||
-                               name == "--threshold" || name == "--threads";
+                               name == "--threshold" || name == "--threads" ||
+                               name == "--descriptors";
             if (!known) {
                 refuse(name, name.rfind("-", 0) == 0
                                  ? "unknown option"
@@ -111,6 +129,8 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
                 settings.detector.k = realNumber(name, value);
             } else if (name == "--threshold") {
                 settings.detector.threshold = realNumber(name, value);
+            } else if (name == "--descriptors") {
+                readDescriptors(value, settings.detector);
             } else if (name == "--threads") {
                 settings.threads = static_cast<int>(wholeNumber(name, value, 1, 1024));
             }
@@ -139,6 +159,7 @@ void printDetectUsage(std::FILE* out) {
         "                    (default 4,8,16,32,64:2,4: ten scale pairs, each on its own)\n"
         "  --k K             corner response H = det(mu) - K trace(mu)^3 (default 0.0005)\n"
         "  --threshold T     keep maxima with H above T (default 1e-8)\n"
+        "  --descriptors D   append descriptors: hog, hof or hog,hof (72 and 90 columns)\n"
         "  --threads N       use at most N threads (default: one per core)\n"
         "  --quiet           no progress on standard error\n"
         "  -h, --help        this text\n",

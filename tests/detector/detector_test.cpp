@@ -4,6 +4,7 @@
 #include <random>
 #include <sstream>
 
+#include "detector/descriptors.hpp"
 #include "detector/space_time_detector.hpp"
 #include "features/features_file.hpp"
 #include "tests/support/reference_detector.hpp"
@@ -88,6 +89,52 @@ INSTANTIATE_TEST_SUITE_P(Volumes, DetectorMatchesWholeVolume,
                              Case{"OneFrame", {12, 10}, 1, 0, {4}, {2}},
                              Case{"OneColumn", {1, 16}, 12, 0, {2}, {2}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Descriptors change no point, and each equals the histograms of its box computed from the
+// whole video's votes (the last frame taking the flow of the pair before it).
+TEST(Detector, StreamedDescriptorsMatchTheWholeVideo) {
+    for (int frames : {26}) {
+        DetectorOptions options;
+        options.spatialVariances = {2, 4};
+        options.temporalVariances = {1.5, 3};
+        options.threshold = -1e30;
+        const std::vector<cv::Mat> video = randomVideo({40, 30}, frames, 5);
+        const FeatureList plain = streamed(video, options, 9);
+        options.hog = options.hof = true;
+        const FeatureList described = streamed(video, options, 9);
+        ASSERT_EQ(described.size(), plain.size());
+        std::vector<FrameVotes> hog(frames), hof(frames);
+        for (int t = 0; t < frames; ++t) {
+            cv::Mat f, field;
+            video[t].convertTo(f, CV_32F, 1.0 / 255);
+            gradientField(f, field);
+            fieldVotes(field, false, hog[t]);
+            if (frames == 1)
+                field = cv::Mat::zeros(f.size(), CV_32FC2);
+            else
+                flowField(video[std::min(t, frames - 2)], video[std::min(t + 1, frames - 1)],
+                          field);
+            fieldVotes(field, true, hof[t]);
+        }
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            const FeaturePoint& p = described[i];
+            EXPECT_EQ(
+                std::make_tuple(p.id, p.x, p.y, p.t, p.value),
+                std::make_tuple(plain[i].id, plain[i].x, plain[i].y, plain[i].t, plain[i].value));
+            const DescriptorBox box =
+                descriptorBox(p.x, 30 - p.y, p.t, p.spatialVariance, p.temporalVariance);
+            std::vector<double> expected;
+            appendHistograms(
+                box, 9, 9 + frames - 1, [&](int t) -> const FrameVotes& { return hog[t - 9]; },
+                false, expected);
+            appendHistograms(
+                box, 9, 9 + frames - 1, [&](int t) -> const FrameVotes& { return hof[t - 9]; },
+                true, expected);
+            ASSERT_TRUE(p.array);
+            ASSERT_EQ(*p.array, expected) << "point " << i;
+        }
+    }
+}
 
 TEST(Detector, RefusesBadOptionsAndFrames) {
     const cv::Size size(8, 8);
