@@ -96,6 +96,9 @@ struct SpaceTimeDetector::Impl {
         cv::Mat taps;
         TimeWindow smoothed;
         cv::Mat scratch;
+        // The pairs of this scale read the window at once; ConvolveTime updates the ring's
+        // ages, so they take turns.
+        std::mutex reading;
     };
     // One scale pair, from L to its points.
     struct Pair {
@@ -146,7 +149,11 @@ struct SpaceTimeDetector::Impl {
 bool SpaceTimeDetector::Impl::lStep(Pair& pair, int newestSmoothed) {
     const long centre = static_cast<long>(newestSmoothed) - halfSize(pair.timeTaps);
     if (centre < first || centre > last) return false;
-    levels[pair.level].smoothed.frames.ConvolveTime(pair.next, pair.timeTaps);
+    Level& level = levels[pair.level];
+    {
+        std::lock_guard<std::mutex> lock(level.reading);
+        level.smoothed.frames.ConvolveTime(pair.next, pair.timeTaps);
+    }
     bool ready = false;
     if (!pair.haveCurrent) {
         // L before the first frame repeats it.
