@@ -14,8 +14,10 @@ using GradientProducts = std::array<cv::Mat, 6>;
 /// taps. @throws std::invalid_argument for a variance that is not positive.
 cv::Mat gaussianTaps(double variance);
 
-/// Smooths a CV_32FC1 image by @p taps along x, then y, repeating the edge pixels (any
-/// image size, even smaller than the kernel). @p dst becomes CV_32FC1 of src's size.
+/// Smooths a CV_32FC1 image by the symmetric @p taps (an odd CV_32FC1 column) along x, then
+/// y, repeating the edge pixels (any image size, even smaller than the kernel), as
+/// cv::sepFilter2D with BORDER_REPLICATE does up to float rounding. @p dst becomes CV_32FC1
+/// of src's size and must not share src's data.
 void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps);
 
 /**

@@ -25,6 +25,11 @@ int halfSize(const std::vector<double>& taps) { return static_cast<int>(taps.siz
 // on the caller's thread.
 template <class Body>
 void forEachParallel(const std::vector<int>& order, const Body& body) {
+    // A single task runs here, so that its own loops can use the pool.
+    if (order.size() == 1) {
+        body(order[0]);
+        return;
+    }
     std::exception_ptr failure;
     std::mutex mutex;
     cv::parallel_for_(
