@@ -138,35 +138,47 @@ void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps) {
     });
 }
 
-void gradientProducts(const cv::Mat& before, const cv::Mat& current, const cv::Mat& after,
-                      double sigma, double tau, GradientProducts& products) {
+void gradientProduct(const cv::Mat& before, const cv::Mat& current, const cv::Mat& after,
+                     double sigma, double tau, int which, cv::Mat& product) {
+    // The two derivatives each product multiplies: 0 along x, 1 along y, 2 along t.
+    static constexpr int kFactors[6][2] = {{0, 0}, {1, 1}, {2, 2}, {0, 1}, {0, 2}, {1, 2}};
+    CV_Assert(which >= 0 && which < 6);
     const int rows = current.rows;
     const int cols = current.cols;
-    for (cv::Mat& product : products) product.create(rows, cols, CV_32FC1);
+    product.create(rows, cols, CV_32FC1);
     const float halfSigma = static_cast<float>(sigma / 2.0);
     const float halfTau = static_cast<float>(tau / 2.0);
     forRows(rows, [&](int begin, int end) {
+        thread_local std::vector<float> derivatives;
+        derivatives.resize(2 * static_cast<std::size_t>(cols));
         for (int r = begin; r < end; ++r) {
-            const float* up = current.ptr<float>(r > 0 ? r - 1 : 0);
             const float* row = current.ptr<float>(r);
-            const float* down = current.ptr<float>(r + 1 < rows ? r + 1 : rows - 1);
-            const float* previous = before.ptr<float>(r);
-            const float* next = after.ptr<float>(r);
-            float* out[6];
-            for (int i = 0; i < 6; ++i) out[i] = products[i].ptr<float>(r);
-            for (int c = 0; c < cols; ++c) {
-                const float left = row[c > 0 ? c - 1 : 0];
-                const float right = row[c + 1 < cols ? c + 1 : cols - 1];
-                const float lx = halfSigma * (right - left);
-                const float ly = halfSigma * (down[c] - up[c]);
-                const float lt = halfTau * (next[c] - previous[c]);
-                out[0][c] = lx * lx;
-                out[1][c] = ly * ly;
-                out[2][c] = lt * lt;
-                out[3][c] = lx * ly;
-                out[4][c] = lx * lt;
-                out[5][c] = ly * lt;
+            for (int f = 0; f < 2; ++f) {
+                float* d = derivatives.data() + f * cols;
+                switch (kFactors[which][f]) {
+                    case 0:
+                        d[0] = halfSigma * (row[cols > 1 ? 1 : 0] - row[0]);
+                        for (int c = 1; c + 1 < cols; ++c)
+                            d[c] = halfSigma * (row[c + 1] - row[c - 1]);
+                        if (cols > 1) d[cols - 1] = halfSigma * (row[cols - 1] - row[cols - 2]);
+                        break;
+                    case 1: {
+                        const float* up = current.ptr<float>(r > 0 ? r - 1 : 0);
+                        const float* down = current.ptr<float>(r + 1 < rows ? r + 1 : rows - 1);
+                        for (int c = 0; c < cols; ++c) d[c] = halfSigma * (down[c] - up[c]);
+                        break;
+                    }
+                    default: {
+                        const float* previous = before.ptr<float>(r);
+                        const float* next = after.ptr<float>(r);
+                        for (int c = 0; c < cols; ++c) d[c] = halfTau * (next[c] - previous[c]);
+                    }
+                }
             }
+            const float* a = derivatives.data();
+            const float* b = a + cols;
+            float* out = product.ptr<float>(r);
+            for (int c = 0; c < cols; ++c) out[c] = a[c] * b[c];
         }
     });
 }

@@ -21,13 +21,14 @@ cv::Mat gaussianTaps(double variance);
 void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps);
 
 /**
- * @brief The gradient products at frame t from L at t - 1, t and t + 1 (CV_32FC1, one size):
- * Lx = sigma (L(x+1) - L(x-1)) / 2 and Ly likewise, repeating the edge pixels (one-sided at
- * the border, 0 for a single column or row); Lt = tau (after - before) / 2. The caller
- * passes L(t) again for a neighbour outside the processed range.
+ * @brief One of the gradient products at frame t (@p which: the index in GradientProducts)
+ * from L at t - 1, t and t + 1 (CV_32FC1, one size): Lx = sigma (L(x+1) - L(x-1)) / 2 and Ly
+ * likewise, repeating the edge pixels (one-sided at the border, 0 for a single column or row);
+ * Lt = tau (after - before) / 2. The caller passes L(t) again for a neighbour outside the
+ * processed range. @p product becomes CV_32FC1 of that size.
  */
-void gradientProducts(const cv::Mat& before, const cv::Mat& current, const cv::Mat& after,
-                      double sigma, double tau, GradientProducts& products);
+void gradientProduct(const cv::Mat& before, const cv::Mat& current, const cv::Mat& after,
+                     double sigma, double tau, int which, cv::Mat& product);
 
 /// H = det(mu) - k trace(mu)^3 per pixel from the six smoothed products (CV_32FC1), computed
 /// in double and stored as CV_32FC1.

@@ -115,10 +115,12 @@ struct SpaceTimeDetector::Impl {
         cv::Mat before, current, next;    // L at t - 1, t and the newest
         int currentFrame = 0;
         bool haveCurrent = false;
-        bool productsReady = false;  // products of productsFrame wait for smoothing
+        bool productsReady = false;  // products of productsFrame are to be made
         int productsFrame = 0;
+        const cv::Mat* after = nullptr;  // L after productsFrame: next, or current at the end
+        int nextFrame = 0;
         long centre = 0;  // the frame whose response is being computed
-        GradientProducts products, smoothedProducts, mu;
+        GradientProducts mu;
         std::array<TimeWindow, kProducts> productWindows;
         cv::Mat response;
         FrameBuffer responses{3};
@@ -149,8 +151,8 @@ struct SpaceTimeDetector::Impl {
     void emit(FeatureList& points);
 };
 
-// L at the centre of the level's window once the window around it is complete; with L of the
-// next frame, the gradient products of the current one. True when products are ready.
+// L at the centre of the level's window once the window around it is complete. True when,
+// with it, the products of the frame before are ready to be made.
 bool SpaceTimeDetector::Impl::lStep(Pair& pair, int newestSmoothed) {
     const long centre = static_cast<long>(newestSmoothed) - halfSize(pair.timeTaps);
     if (centre < first || centre > last) return false;
@@ -159,22 +161,18 @@ bool SpaceTimeDetector::Impl::lStep(Pair& pair, int newestSmoothed) {
         std::lock_guard<std::mutex> lock(level.reading);
         level.smoothed.frames.ConvolveTime(pair.next, pair.timeTaps);
     }
-    bool ready = false;
     if (!pair.haveCurrent) {
         // L before the first frame repeats it.
         pair.next.copyTo(pair.before);
         std::swap(pair.current, pair.next);
         pair.haveCurrent = true;
-    } else {
-        gradientProducts(pair.before, pair.current, pair.next, std::sqrt(pair.sigma2),
-                         std::sqrt(pair.tau2), pair.products);
-        pair.productsFrame = pair.currentFrame;
-        ready = true;
-        std::swap(pair.before, pair.current);
-        std::swap(pair.current, pair.next);
+        pair.currentFrame = static_cast<int>(centre);
+        return false;
     }
-    pair.currentFrame = static_cast<int>(centre);
-    return ready;
+    pair.productsFrame = pair.currentFrame;
+    pair.after = &pair.next;
+    pair.nextFrame = static_cast<int>(centre);
+    return true;
 }
 
 void SpaceTimeDetector::Impl::advancePairs(int newestSmoothed) {
@@ -186,10 +184,16 @@ void SpaceTimeDetector::Impl::advancePairs(int newestSmoothed) {
     for (int p : pairOrder)
         if (pairs[p].productsReady) ready.push_back(p);
     productStages(ready);
+    for (int p : ready) {
+        Pair& pair = pairs[p];
+        std::swap(pair.before, pair.current);
+        std::swap(pair.current, pair.next);
+        pair.currentFrame = pair.nextFrame;
+    }
 }
 
-// Smooths each pair's new products in space (one task per product, so that even one pair
-// keeps every core busy) and moves them into the product windows.
+// Makes each pair's products, smooths them in space (one task per product, so that even one
+// pair keeps every core busy) and moves them into the product windows.
 void SpaceTimeDetector::Impl::productStages(const std::vector<int>& candidates) {
     std::vector<int> tasks;
     for (int p : candidates)
@@ -197,8 +201,11 @@ void SpaceTimeDetector::Impl::productStages(const std::vector<int>& candidates) 
     forEachParallel(tasks, [&](int task) {
         Pair& pair = pairs[task / kProducts];
         const int i = task % kProducts;
-        smoothSpace(pair.products[i], pair.smoothedProducts[i], pair.productTaps);
-        pair.productWindows[i].push(pair.smoothedProducts[i], pair.productsFrame);
+        thread_local cv::Mat product, smoothed;
+        gradientProduct(pair.before, pair.current, *pair.after, std::sqrt(pair.sigma2),
+                        std::sqrt(pair.tau2), i, product);
+        smoothSpace(product, smoothed, pair.productTaps);
+        pair.productWindows[i].push(smoothed, pair.productsFrame);
     });
     for (int p : candidates) pairs[p].productsReady = false;
     responseStages(candidates);
@@ -370,12 +377,10 @@ void SpaceTimeDetector::finish(FeatureList& points) {
     }
     // The products of the last frame (L after it repeats it), then the product windows padded
     // with them until every response up to the last frame is made.
-    forEachParallel(d.pairOrder, [&](int p) {
-        Impl::Pair& pair = d.pairs[p];
-        gradientProducts(pair.before, pair.current, pair.current, std::sqrt(pair.sigma2),
-                         std::sqrt(pair.tau2), pair.products);
+    for (Impl::Pair& pair : d.pairs) {
         pair.productsFrame = pair.currentFrame;
-    });
+        pair.after = &pair.current;
+    }
     d.productStages(d.pairOrder);
     for (int j = 0;; ++j) {
         std::vector<int> padded, tasks;
@@ -387,9 +392,8 @@ void SpaceTimeDetector::finish(FeatureList& points) {
         }
         if (padded.empty()) break;
         forEachParallel(tasks, [&](int task) {
-            Impl::Pair& pair = d.pairs[task / kProducts];
-            const int i = task % kProducts;
-            pair.productWindows[i].repeatNewest(pair.smoothedProducts[i]);
+            thread_local cv::Mat scratch;
+            d.pairs[task / kProducts].productWindows[task % kProducts].repeatNewest(scratch);
         });
         d.responseStages(padded);
     }
@@ -403,10 +407,11 @@ cv::Size SpaceTimeDetector::frameSize() const { return impl_->size; }
 
 long SpaceTimeDetector::framesHeld() const {
     const Impl& d = *impl_;
-    long held = 2;  // grey frames
+    // Grey frames, and per thread a product and its smoothed copy and a filtered image.
+    long held = 2 + 3L * cv::getNumThreads();
     for (const Impl::Level& level : d.levels) held += level.smoothed.frames.Length() + 1;
     for (const Impl::Pair& pair : d.pairs) {
-        held += 3 + 3 * kProducts + 1;  // L, products, smoothed products, mu, response
+        held += 3 + kProducts + 1;  // L, mu, response
         held += kProducts * pair.productWindows[0].frames.Length();
         held += pair.responses.Length();
     }

@@ -2,7 +2,9 @@
 # Renders a 10,000-frame video headless with the sanitized stview (build-asan/)
 # and checks that the leak checker finds nothing and that memory stays flat:
 # the peak of the long run must not exceed the peak of a 1,000-frame run by
-# more than a small allowance. Prints both peaks.
+# more than a small allowance. Then runs stdetect (Release build, build-release/)
+# with the ten default scale pairs over the same 10,000 frames and over 1,000:
+# its peak must stay within 5%. Prints all peaks.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 stview=${BUILD_DIR:-$root/build-asan}/viewer/stview
@@ -29,5 +31,25 @@ long=$(peak 10000)
 echo "long-run: peak memory ${short} kB for 1,000 frames, ${long} kB for 10,000 frames; no leak reported"
 if (( long > short * 12 / 10 + 10240 )); then
   echo "long-run: memory grows with the number of frames" >&2
+  exit 1
+fi
+
+release=${RELEASE_BUILD_DIR:-$root/build-release}
+cmake -S "$root" -B "$release" -DCMAKE_BUILD_TYPE=Release -DSTVIEW_BUILD_TESTS=OFF >/dev/null
+cmake --build "$release" -j "$(nproc)" --target stdetect >/dev/null
+detect_peak() {  # peak resident memory in kB of stdetect over $1 frames
+  /usr/bin/time -f '%M' -o "$work/rss" "$release/detector/stdetect" --quiet -v "$work/long.avi" \
+    -lf "$1" -o "$work/points.txt" 2>"$work/err" ||
+    { cat "$work/err" >&2; echo "long-run: stdetect over $1 frames failed" >&2; exit 1; }
+  cat "$work/rss"
+}
+unset ASAN_OPTIONS LSAN_OPTIONS
+start=$(date +%s)
+short=$(detect_peak 1000)
+long=$(detect_peak 10000)
+echo "long-run: stdetect peak memory ${short} kB for 1,000 frames, ${long} kB for 10,000 frames" \
+  "($(grep -vc '^#' "$work/points.txt") points, $(( $(date +%s) - start )) s)"
+if (( long * 100 > short * 105 )); then
+  echo "long-run: stdetect's memory grows with the number of frames" >&2
   exit 1
 fi

@@ -1,4 +1,5 @@
-// A user of the installed library: the umbrella header, one frame buffer, one kernel.
+// A user of the installed library: the umbrella header, one frame buffer, one kernel, and
+// the detector over a few frames.
 #include <cstdio>
 
 #include "stview.hpp"
@@ -14,6 +15,14 @@ int main() {
     if (centre != 1 || smoothed.rows != 4 || smoothed.cols != 5 || !points.empty()) {
         std::printf("consumer failed: centre %d, %d x %d, %zu points\n", centre, smoothed.rows,
                     smoothed.cols, points.size());
+        return 1;
+    }
+    stview::SpaceTimeDetector detector(cv::Size(16, 12), stview::DetectorOptions{});
+    for (int t = 0; t < 5; ++t)
+        detector.addFrame(cv::Mat(12, 16, CV_8UC1, cv::Scalar(t * 9)), points);
+    detector.finish(points);
+    if (!points.empty()) {
+        std::printf("consumer failed: %zu points in flat frames\n", points.size());
         return 1;
     }
     std::printf("consumer ok\n");
