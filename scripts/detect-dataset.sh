@@ -173,6 +173,7 @@ fi
 # ---- the run ------------------------------------------------------------------
 joblog=$out_dir/detect-dataset.joblog
 done_count=0
+not_started=0
 failed=()
 interrupted=0
 if [[ $count -gt 0 ]]; then
@@ -212,6 +213,11 @@ mkdir -p "$(dirname "$o")" && exec "$s" --quiet --threads 1 -v "$v" -o "$o" "$@"
       continue
     fi
     seq=$((k + 1))
+    # No result files: parallel never started the job (interrupted, or parallel failed).
+    if [[ ! -f "$scratch/results/$seq.seq" ]]; then
+      not_started=$((not_started + 1))
+      continue
+    fi
     reason=""
     [[ -f "$scratch/results/$seq.err" ]] &&
       reason=$(grep -v '^[[:space:]]*$' "$scratch/results/$seq.err" | tail -n 1 || true)
@@ -220,7 +226,7 @@ mkdir -p "$(dirname "$o")" && exec "$s" --quiet --threads 1 -v "$v" -o "$o" "$@"
         '$1 == seq { r = $8 > 0 ? "killed by signal " $8 : "exit status " $7 } END { print r }')
     fi
     reason=${reason//\/.\//\/}
-    failed+=("${todo_videos[$k]}: ${reason:-not run}")
+    failed+=("${todo_videos[$k]}: ${reason:-stopped without an error line}")
   done
   done_count=${#made[@]}
   points=0
@@ -232,7 +238,9 @@ else
 fi
 
 # ---- summary ----------------------------------------------------------------
-echo "$me: $done_count done, ${#failed[@]} failed, $skipped skipped as already done, $points points written to $out_dir" >&2
+summary="$done_count done, ${#failed[@]} failed, $skipped skipped as already done"
+[[ $not_started -eq 0 ]] || summary+=", $not_started not started"
+echo "$me: $summary, $points points written to $out_dir" >&2
 for failure in "${failed[@]}"; do
   echo "$me: failed: $failure" >&2
 done
@@ -240,5 +248,5 @@ if [[ $interrupted -eq 1 ]]; then
   echo "$me: interrupted; the same command goes on where this run stopped" >&2
   exit 130
 fi
-[[ ${#failed[@]} -eq 0 ]] || exit 1
+[[ ${#failed[@]} -eq 0 && $not_started -eq 0 ]] || exit 1
 exit 0
