@@ -10,10 +10,17 @@ namespace stview {
 /// @p total is not positive, i.e. unknown); the verb is "written" for a render.
 std::string formatProgress(long written, long total, double seconds, const char* verb = "written");
 
+/// The line redrawn in place while running: formatProgress's text followed, when
+/// @p total is known, by the share done and the time left at the mean rate so
+/// far, e.g. "done 50 of 200 frames, 25.0 fps, 25%, 0:06 left" (no time left
+/// before the first frame; "1:02:03 left" past an hour).
+std::string formatProgressLine(long written, long total, double seconds,
+                               const char* verb = "written");
+
 /**
  * @brief Progress of a headless render on a stream. On a terminal the line is
- * redrawn in place a few times a second; elsewhere only one summary line is
- * written, by finish().
+ * redrawn in place a few times a second (formatProgressLine); elsewhere only
+ * one summary line is written, by finish() (formatProgress).
  */
 class ProgressReport {
   public:
