@@ -10,8 +10,8 @@
 #include <random>
 #include <string>
 
-#include "reference_features.hpp"
 #include "features/features_file.hpp"
+#include "reference_features.hpp"
 
 namespace {
 

@@ -12,8 +12,8 @@
 
 #include <opencv2/core.hpp>
 
-#include "viewer/feature_index.hpp"
 #include "features/feature_point.hpp"
+#include "viewer/feature_index.hpp"
 #include "viewer/overlay.hpp"
 
 namespace {

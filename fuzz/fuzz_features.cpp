@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "tests/support/reference_features.hpp"
 #include "features/features_file.hpp"
+#include "tests/support/reference_features.hpp"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <opencv2/core.hpp>
 
+#include "features/feature_point.hpp"
 #include "spacetime/frame_ring.hpp"
 #include "spacetime/neighbour_tables.hpp"
-#include "features/feature_point.hpp"
 
 namespace stview {
 
