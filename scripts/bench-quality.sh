@@ -23,11 +23,11 @@ report() {
   printf "%-34s %6.2f MB  %s\n" "$1" "$(awk -v s="$(stat -c %s "$2")" 'BEGIN { print s / 1e6 }')" \
     "$("$psnr" "$video" "$2")"
 }
-for extra in "" "--quality 3" "--quality 2"; do
+for extra in "" "--quality 3" "--fps source"; do
   "$stview" --no-window -v "$video" -f "$work/empty.txt" -o "$work/out.avi" $extra >/dev/null 2>&1
   report "stview .avi ${extra:-(q 4)}" "$work/out.avi"
 done
-for extra in "" "--quality 17" "--quality 15"; do
+for extra in "" "--quality 18" "--quality 17" "--fps source"; do
   "$stview" --no-window -v "$video" -f "$work/empty.txt" -o "$work/out.mp4" $extra >/dev/null 2>&1
   report "stview .mp4 ${extra:-(CRF 20)}" "$work/out.mp4"
 done
