@@ -127,7 +127,9 @@ int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
             if (showProgress) progress.frameWritten();
         }
         frames.read(frame);
-        if (window && settings.pause) cv::waitKey(0);
+        // Waits for a key as waitKey(0) would, but looks at Ctrl-C in between.
+        while (window && settings.pause && !interrupt.requested() && cv::waitKey(50) < 0) {
+        }
     }
     if (showProgress) progress.finish();
     if (writing && !writer.close()) {
