@@ -13,7 +13,7 @@ jobs=${JOBS:-2}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTVIEW_BUILD_BENCHMARKS=ON \
   -DSTVIEW_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$jobs" --target stview stview_bench_features stview_bench_overlay \
-  stview_bench_spacetime
+  stview_bench_spacetime stview_video_psnr
 
 results=$build/bench-results
 mkdir -p "$results"
@@ -68,3 +68,7 @@ PY
 echo
 echo "== End to end (wall time)"
 "$root/scripts/bench-render.sh" "$build/viewer/stview"
+
+echo
+echo "== Output size and quality on vtest.avi"
+"$root/scripts/bench-quality.sh" "$build"

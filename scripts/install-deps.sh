@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libopencv-dev libgtest-dev libgmock-dev
-          libbenchmark-dev ffmpeg clang libclang-rt-14-dev python3-minimal time
-          parallel)
+          libbenchmark-dev ffmpeg libavformat-dev libavcodec-dev libswscale-dev
+          libavutil-dev clang libclang-rt-14-dev python3-minimal time parallel)
 
 missing=()
 for package in "${packages[@]}"; do

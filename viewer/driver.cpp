@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -17,12 +18,55 @@
 #include "viewer/option_table.hpp"
 #include "viewer/overlay.hpp"
 #include "viewer/settings.hpp"
-#include "viewer/video_output.hpp"
+#include "viewer/video_writer.hpp"
 
 namespace stview {
 namespace {
 
 const char* const kWindowName = "Features";
+
+volatile std::sig_atomic_t interruptRequested = 0;
+
+extern "C" void requestInterrupt(int) { interruptRequested = 1; }
+
+// While it lives, Ctrl-C (SIGINT) only sets a flag that the frame loop checks,
+// so that the output can still be closed properly.
+class InterruptGuard {
+  public:
+    InterruptGuard() {
+        interruptRequested = 0;
+        struct sigaction action = {};
+        action.sa_handler = requestInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, &previous_);
+    }
+    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+    bool requested() const { return interruptRequested != 0; }
+
+  private:
+    struct sigaction previous_ = {};
+};
+
+// The output's encoder settings; --fps source takes the input's announced rate.
+EncoderSettings encoderSettings(const cv::VideoCapture& capture, const ViewerSettings& settings) {
+    EncoderSettings encoder;
+    encoder.quality = settings.quality;
+    encoder.bitRate = settings.bitRate;
+    encoder.framesPerSecond = settings.fps;
+    if (settings.fpsFromSource) {
+        const double rate = capture.get(cv::CAP_PROP_FPS);
+        if (rate > 0 && rate <= 1000) {
+            encoder.framesPerSecond = rate;
+        } else {
+            std::fprintf(stderr, "--fps source: %s announces no frame rate; writing %g\n",
+                         settings.videoFile.c_str(), settings.fps);
+        }
+    }
+    return encoder;
+}
 
 int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
               const ViewerSettings& settings) {
@@ -40,28 +84,49 @@ int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
                      settings.videoFile.c_str(), settings.firstFrame);
         return kExitFailed;
     }
-    cv::VideoWriter writer;
-    if (writing && !openWriter(writer, settings.outputFile, frame.size())) {
-        std::fprintf(stderr, "Could not open the output video %s for writing\n",
-                     settings.outputFile.c_str());
+    const InterruptGuard interrupt;
+    VideoFileWriter writer;
+    if (writing &&
+        !writer.open(settings.outputFile, frame.size(), encoderSettings(capture, settings))) {
+        std::fprintf(stderr, "Could not open the output video %s for writing: %s\n",
+                     settings.outputFile.c_str(), writer.error().c_str());
         return kExitFailed;
     }
     ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total);
     // 64-bit count so that a last frame near INT_MAX cannot overflow it.
-    for (long long n = settings.firstFrame; n < settings.lastFrame && !frame.empty(); ++n) {
+    for (long long n = settings.firstFrame;
+         n < settings.lastFrame && !frame.empty() && !interrupt.requested(); ++n) {
         features.draw(frame, static_cast<int>(n));
         if (window) {
             cv::imshow(kWindowName, frame);
             cv::waitKey(10);
         }
         if (writing) {
-            writer.write(frame);
+            if (!writer.write(frame)) {
+                std::fprintf(stderr, "Could not write the output video %s: %s\n",
+                             settings.outputFile.c_str(), writer.error().c_str());
+                return kExitFailed;
+            }
             if (showProgress) progress.frameWritten();
         }
         frames.read(frame);
-        if (window && settings.pause) cv::waitKey(0);
+        // Waits for a key as waitKey(0) would, but looks at Ctrl-C in between.
+        while (window && settings.pause && !interrupt.requested() && cv::waitKey(50) < 0) {
+        }
     }
     if (showProgress) progress.finish();
+    if (writing && !writer.close()) {
+        std::fprintf(stderr, "Could not finish the output video %s: %s\n",
+                     settings.outputFile.c_str(), writer.error().c_str());
+        return kExitFailed;
+    }
+    if (interrupt.requested()) {
+        if (writing) {
+            std::fprintf(stderr, "Interrupted: %ld frames written to %s\n", writer.framesWritten(),
+                         settings.outputFile.c_str());
+        }
+        return kExitInterrupted;
+    }
     return kExitOk;
 }
 
@@ -83,6 +148,11 @@ int runViewer(int argc, const char* const* argv) {
             return kExitBadOptions;
         case SettingsOutcome::Run:
             break;
+    }
+    std::string problem;
+    if (!readOutputSettings(options, settings, problem)) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        return kExitFailed;
     }
     std::cout << "Input video:   " << settings.videoFile << '\n'
               << "Input features:" << settings.featuresFile << std::endl;

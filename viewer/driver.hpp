@@ -5,9 +5,10 @@ namespace stview {
 /// Exit statuses of the viewer.
 enum ExitStatus : int {
     kExitOk = 0,
-    kExitFailed = 1,       ///< a run that could not do what was asked
-    kExitNoDisplay = 2,    ///< a window was needed but no display could be reached
-    kExitBadOptions = -1,  ///< option handling raised an exception
+    kExitFailed = 1,         ///< a run that could not do what was asked
+    kExitNoDisplay = 2,      ///< a window was needed but no display could be reached
+    kExitInterrupted = 130,  ///< stopped by SIGINT (Ctrl-C); the output was closed
+    kExitBadOptions = -1,    ///< option handling raised an exception
 };
 
 /**

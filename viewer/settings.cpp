@@ -1,6 +1,10 @@
 #include "viewer/settings.hpp"
 
+#include <cmath>
+#include <cstdlib>
 #include <limits>
+
+#include "viewer/video_writer.hpp"
 
 namespace stview {
 
@@ -20,6 +24,112 @@ int parseFrameNumber(const std::string& text) {
         if (value < kMin) return static_cast<int>(kMin);
     }
     return static_cast<int>(value);
+}
+
+namespace {
+
+// A plain decimal: digits, optionally a point and more digits; no sign, no
+// exponent, no blanks. -1 when the text is anything else.
+double parseDecimal(const std::string& text) {
+    std::size_t digits = 0, points = 0;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            ++digits;
+        } else if (c == '.' && points == 0) {
+            ++points;
+        } else {
+            return -1;
+        }
+    }
+    return digits == 0 || digits > 15 ? -1 : std::strtod(text.c_str(), nullptr);
+}
+
+// The value of an option that must have one; false with a message when it has none.
+bool valueOf(const OptionTable& table, const char* name, std::string& value, std::string& problem) {
+    if (table.count(name) < 1) {
+        problem = std::string(name) + " needs a value";
+        return false;
+    }
+    value = table.get(name, 0);
+    return true;
+}
+
+}  // namespace
+
+long long parseBitRate(const std::string& text) {
+    if (text.empty()) return -1;
+    double scale = 1;
+    std::string number = text;
+    switch (text.back()) {
+        case 'k':
+        case 'K':
+            scale = 1e3;
+            break;
+        case 'm':
+        case 'M':
+            scale = 1e6;
+            break;
+        default:
+            break;
+    }
+    if (scale != 1) number.pop_back();
+    const double value = parseDecimal(number);
+    return value < 0 ? -1 : std::llround(value * scale);
+}
+
+bool readOutputSettings(const OptionTable& table, ViewerSettings& settings, std::string& problem) {
+    constexpr long long kMinRate = 1000, kMaxRate = 1000000000;
+    constexpr double kMaxFps = 1000;
+    std::string value;
+    // Without an output there is no codec yet: the widest scale is checked.
+    OutputFormat format{OutputCodec::H264, "any codec", 0, 51, -1};
+    if (!settings.outputFile.empty()) {
+        std::string why;
+        const std::optional<OutputFormat> chosen = outputFormatFor(settings.outputFile, why);
+        if (!chosen) {
+            problem = "Could not open the output video " + settings.outputFile + ": -o: " + why;
+            return false;
+        }
+        format = *chosen;
+    }
+    if (table.has("--quality") && table.has("--bitrate")) {
+        problem = "--quality and --bitrate: give at most one of them";
+        return false;
+    }
+    if (table.has("--quality")) {
+        if (!valueOf(table, "--quality", value, problem)) return false;
+        const double quality = parseDecimal(value);
+        if (quality != std::floor(quality) || quality < format.qualityMin ||
+            quality > format.qualityMax) {
+            problem = "--quality " + value + ": " + format.codecName +
+                      " takes a whole number from " + std::to_string(format.qualityMin) +
+                      " (best) to " + std::to_string(format.qualityMax) + " (smallest)";
+            return false;
+        }
+        settings.quality = static_cast<int>(quality);
+    }
+    if (table.has("--bitrate")) {
+        if (!valueOf(table, "--bitrate", value, problem)) return false;
+        const long long rate = parseBitRate(value);
+        if (rate < kMinRate || rate > kMaxRate) {
+            problem = "--bitrate " + value +
+                      ": give bits per second from 1k to 1000M, such as 2M or 800k";
+            return false;
+        }
+        settings.bitRate = rate;
+    }
+    if (table.has("--fps")) {
+        if (!valueOf(table, "--fps", value, problem)) return false;
+        const double fps = value == "source" ? 0 : parseDecimal(value);
+        settings.fpsFromSource = value == "source";
+        if (!settings.fpsFromSource && !(fps > 0 && fps <= kMaxFps)) {
+            problem =
+                "--fps " + value + ": give frames per second above 0 and up to 1000, or source";
+            return false;
+        }
+        if (!settings.fpsFromSource) settings.fps = fps;
+    }
+    return true;
 }
 
 SettingsOutcome readSettings(const OptionTable& table, ViewerSettings& settings) {
@@ -55,7 +165,11 @@ void printUsage(std::FILE* out) {
         "   -ff integer  : first frame (optional)\n"
         "   -lf integer  : last frame (optional)\n"
         "   -p           : pause after each frame\n"
-        "   --no-window  : draw and write frames without a window or display (-p is ignored)\n",
+        "   --no-window  : draw and write frames without a window or display (-p is ignored)\n"
+        "   --quality N  : output quality: .avi MPEG-4 1-31 (default 4), .mp4/.mkv H.264 CRF\n"
+        "                  0-51 (default 20); lower is better and larger\n"
+        "   --bitrate R  : output bit rate instead of a quality, e.g. 2M or 800k\n"
+        "   --fps N      : output frames per second (default 25), or \"source\" for the input's\n",
         out);
 }
 

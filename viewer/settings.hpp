@@ -15,7 +15,11 @@ struct ViewerSettings {
     int firstFrame = 0;
     int lastFrame = 100000000;  ///< not processed itself
     bool pause = false;
-    bool noWindow = false;  ///< render without a window; pause is then ignored
+    bool noWindow = false;       ///< render without a window; pause is then ignored
+    int quality = -1;            ///< --quality on the output codec's scale; -1: its default
+    long long bitRate = 0;       ///< --bitrate in bits per second; 0: constant quality instead
+    double fps = 25.0;           ///< --fps: frames per second of the output
+    bool fpsFromSource = false;  ///< --fps source: the input video's own rate
 };
 
 /// What the driver does after reading the command line.
@@ -27,6 +31,18 @@ enum class SettingsOutcome {
 
 /// Reads the options of @p table into @p settings (unread options keep their values).
 SettingsOutcome readSettings(const OptionTable& table, ViewerSettings& settings);
+
+/**
+ * @brief Reads and checks --quality, --bitrate and --fps, and the output name
+ * against the codec its extension leads to (a quality must fit that codec's
+ * scale). Opens nothing.
+ * @return false, with one line naming the option in @p problem, when a value
+ *         is refused.
+ */
+bool readOutputSettings(const OptionTable& table, ViewerSettings& settings, std::string& problem);
+
+/// A bit rate such as "2M", "800k" or "64000" in bits per second; -1 when malformed.
+long long parseBitRate(const std::string& text);
 
 /**
  * @brief Converts a frame-number option as strtol does: leading white space,

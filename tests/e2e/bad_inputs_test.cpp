@@ -146,6 +146,25 @@ const BadInput kCases[] = {
     {"FeaturesWithoutValue", "-v @good.avi -f", 0, "", "Usage:"},
     {"OutputWithoutValue", "-v @good.avi -f @features.txt -o", 0, "", "load 2"},
     {"FramesWithoutValues", "-v @good.avi -f @features.txt -ff -lf -p", 0, "", "load 2"},
+    // Output settings: refused before anything is opened
+    {"QualityBeyondMpeg4Scale", "-v @good.avi -f @features.txt -o @q.avi --quality 32", 1,
+     "--quality 32", ""},
+    {"QualityBeyondH264Scale", "-v @good.avi -f @features.txt -o @q.mp4 --quality 99", 1,
+     "--quality 99", ""},
+    {"QualityNotAWholeNumber", "-v @good.avi -f @features.txt -o @q.mp4 --quality 2.5", 1,
+     "--quality 2.5", ""},
+    {"QualityWithoutValue", "-v @good.avi -f @features.txt -o @q.mp4 --quality", 1,
+     "--quality needs a value", ""},
+    {"BitRateNotANumber", "-v @good.avi -f @features.txt -o @q.mp4 --bitrate x", 1, "--bitrate x",
+     ""},
+    {"BitRateWithUnknownUnit", "-v @good.avi -f @features.txt -o @q.mp4 --bitrate 2G", 1,
+     "--bitrate 2G", ""},
+    {"QualityAndBitRate", "-v @good.avi -f @features.txt -o @q.mp4 --quality 20 --bitrate 2M", 1,
+     "at most one", ""},
+    {"ZeroFramesPerSecond", "-v @good.avi -f @features.txt -o @q.avi --fps 0", 1, "--fps 0", ""},
+    {"FramesPerSecondWord", "-v @good.avi -f @features.txt --fps fast", 1, "--fps fast", ""},
+    {"ContainerWithoutTheCodecs", "-v @good.avi -f @features.txt -o @q.webm", 1, "-o: ", ""},
+    {"OutputWithoutExtension", "-v @good.avi -f @features.txt -o @q", 1, kNoOutput, ""},
 };
 
 void PrintTo(const BadInput& c, std::ostream* out) { *out << c.name; }
@@ -175,6 +194,10 @@ TEST_P(BadInputs, OneClearMessageRightStatusNothingHarmed) {
     EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
     if (c.status != 0) {
         EXPECT_FALSE(result.err.empty()) << "a failed run must say why";
+    }
+    if (c.err[0] == '-') {  // a refused option value: nothing was opened or loaded
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     }
     EXPECT_EQ(result.err.find("ERROR"), std::string::npos) << result.err;
     EXPECT_TRUE(readFile(at("good.avi")) == videoBefore) << "the input video changed";

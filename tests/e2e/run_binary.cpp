@@ -33,7 +33,8 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }  // namespace
 
 RunResult runBinary(const std::string& program, const std::vector<std::string>& args,
-                    const std::vector<std::string>& environment, int timeoutSeconds) {
+                    const std::vector<std::string>& environment, int timeoutSeconds,
+                    const std::function<bool()>& interruptWhen) {
     char outPath[] = "/tmp/stview-e2e-out-XXXXXX";
     char errPath[] = "/tmp/stview-e2e-err-XXXXXX";
     const int outFd = mkstemp(outPath);
@@ -58,7 +59,12 @@ RunResult runBinary(const std::string& program, const std::vector<std::string>& 
     RunResult result;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    bool interrupted = false;
     while (waitpid(child, &status, WNOHANG) == 0) {
+        if (!interrupted && interruptWhen && interruptWhen()) {
+            kill(child, SIGINT);
+            interrupted = true;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);

@@ -4,6 +4,7 @@
 // standard output and standard error separately. No shell is involved, so
 // arguments may hold any bytes.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,11 @@ struct RunResult {
 };
 
 /// @p environment replaces the whole environment ("NAME=value" entries).
+/// While the program runs, @p interruptWhen is polled every few milliseconds;
+/// the first time it returns true the program gets SIGINT.
 RunResult runBinary(const std::string& program, const std::vector<std::string>& args,
-                    const std::vector<std::string>& environment, int timeoutSeconds = 120);
+                    const std::vector<std::string>& environment, int timeoutSeconds = 120,
+                    const std::function<bool()>& interruptWhen = {});
 
 /// The current environment without the given variables, plus @p extra.
 std::vector<std::string> environmentWithout(const std::vector<std::string>& names,

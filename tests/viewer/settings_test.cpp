@@ -36,6 +36,36 @@ TEST(ParseFrameNumber, ReadsLikeStrtolAndClamps) {
     }
 }
 
+TEST(ParseBitRate, DecimalWithOptionalKiloOrMega) {
+    const std::vector<std::pair<const char*, long long>> cases = {
+        {"2M", 2000000}, {"800k", 800000}, {"1.5M", 1500000}, {"64000", 64000}, {"2.5K", 2500},
+        {"x", -1},       {"M", -1},        {"", -1},          {"-2M", -1},      {"2G", -1},
+        {"1e6", -1},     {" 2M", -1},      {"2MM", -1},       {"1.2.3k", -1},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(parseBitRate(text), expected) << '"' << text << '"';
+    }
+}
+
+TEST(ReadOutputSettings, ScaleFollowsTheOutputsCodec) {
+    const auto check = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "stview");
+        OptionTable table;
+        table.parse(static_cast<int>(args.size()), args.data());
+        ViewerSettings settings;
+        readSettings(table, settings);
+        std::string problem;
+        return readOutputSettings(table, settings, problem) ? settings.quality : -2;
+    };
+    EXPECT_EQ(check({"-o", "a.avi", "--quality", "31"}), 31);
+    EXPECT_EQ(check({"-o", "a.avi", "--quality", "32"}), -2);
+    EXPECT_EQ(check({"-o", "a.avi", "--quality", "0"}), -2);
+    EXPECT_EQ(check({"-o", "a.mp4", "--quality", "0"}), 0);
+    EXPECT_EQ(check({"-o", "a.mkv", "--quality", "51"}), 51);
+    EXPECT_EQ(check({"-o", "a.mp4", "--quality", "52"}), -2);
+    EXPECT_EQ(check({"-o", "a.mp4"}), -1);
+}
+
 TEST(ReadSettings, UsageWhenHelpOrAnInputIsMissing) {
     const std::vector<std::vector<const char*>> usage = {
         {"-h", "-v", "a", "-f", "b"}, {"-help"}, {"--help"}, {"-v", "a"}, {"-f", "b"},
