@@ -13,11 +13,11 @@ jobs=${JOBS:-2}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTVIEW_BUILD_BENCHMARKS=ON \
   -DSTVIEW_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$jobs" --target stview stview_bench_features stview_bench_overlay \
-  stview_bench_spacetime stview_video_psnr
+  stview_bench_spacetime stview_bench_detector stview_video_psnr
 
 results=$build/bench-results
 mkdir -p "$results"
-for program in features overlay spacetime; do
+for program in features overlay spacetime detector; do
   "$build/bench/stview_bench_$program" --benchmark_repetitions=3 \
     --benchmark_report_aggregates_only=true \
     --benchmark_out="$results/$program.json" --benchmark_out_format=json
@@ -25,7 +25,8 @@ done
 
 echo
 echo "== Ratios (medians of 3 repetitions, measured in this run)"
-python3 - "$results"/features.json "$results"/overlay.json "$results"/spacetime.json <<'PY'
+python3 - "$results"/features.json "$results"/overlay.json "$results"/spacetime.json \
+  "$results"/detector.json <<'PY'
 import json, sys
 
 scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -63,6 +64,19 @@ show("ConvolveTime: gemm / fast", "ConvolveTime_Gemm", "ConvolveTime_Fast", ">= 
      lambda r: r >= 1)
 for name in ("ConvolveTime_Gemm", "ConvolveTime_Fast"):
     print("%-44s %8.2f GB/s of storage read (wall)" % (name, median[name]["bytes_per_second"] / 1e9))
+
+def fps(name):
+    return median[name]["items_per_second"]
+
+print()
+for label, fast, base, target in (
+        ("detector, 1 pair (4, 2)", "Detector_Streaming/1/0/real_time", "Detector_Baseline/1/iterations:1/real_time", 100),
+        ("detector, 10 pairs", "Detector_Streaming/10/0/real_time", "Detector_Baseline/10/iterations:1/real_time", 8),
+        ("detector, 10 pairs, hog,hof", "Detector_Streaming/10/1/real_time", None, 4)):
+    line = "%-44s %8.1f frames/s" % (label, fps(fast))
+    if base:
+        line += "   baseline %6.2f frames/s, %5.1fx" % (fps(base), fps(fast) / fps(base))
+    print(line + "   target >= %d: %s" % (target, "met" if fps(fast) >= target else "MISSED"))
 PY
 
 echo
