@@ -122,7 +122,10 @@ int runDetect(int argc, const char* const* argv) {
             if (!frames.read(frame)) frame.release();
         }
         if (interrupted) {
-            std::fprintf(stderr, "\nstdetect: interrupted; no output written\n");
+            // A progress line redrawn in place is ended first.
+            const bool redrawn = !settings.quiet && isatty(STDERR_FILENO) != 0;
+            std::fprintf(stderr, "%sstdetect: interrupted; no output written\n",
+                         redrawn ? "\n" : "");
             return kDetectInterrupted;
         }
         detector.finish(points);
