@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +19,7 @@
 #include "viewer/feature_index.hpp"
 #include "viewer/option_table.hpp"
 #include "viewer/overlay.hpp"
+#include "viewer/playback_keys.hpp"
 #include "viewer/settings.hpp"
 #include "viewer/video_writer.hpp"
 
@@ -68,6 +71,86 @@ EncoderSettings encoderSettings(const cv::VideoCapture& capture, const ViewerSet
     return encoder;
 }
 
+// The input's announced frame rate for --realtime; 25 when it announces none.
+double displayRate(const cv::VideoCapture& capture, const ViewerSettings& settings) {
+    const double rate = capture.get(cv::CAP_PROP_FPS);
+    if (rate > 0 && rate <= 1000) return rate;
+    std::fprintf(stderr, "--realtime: %s announces no frame rate; showing 25 per second\n",
+                 settings.videoFile.c_str());
+    return 25;
+}
+
+// False once the user has closed the window. OpenCV's Qt back end reports a
+// closed window as not visible while other windows remain, and throws once the
+// last one is gone.
+bool windowOpen() {
+    try {
+        return cv::getWindowProperty(kWindowName, cv::WND_PROP_VISIBLE) >= 1;
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+using Clock = std::chrono::steady_clock;
+
+// When each frame is due: counted from a start time rather than by a fixed
+// sleep per frame, so that decoding and drawing time does not add up. Without
+// a rate every frame is due 10 ms after the previous one was shown.
+class FramePacer {
+  public:
+    explicit FramePacer(double framesPerSecond)
+        : period_(framesPerSecond > 0 ? std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(1 / framesPerSecond))
+                                      : Clock::duration::zero()) {}
+
+    // Counts from now again, as after a pause.
+    void restart() {
+        start_ = Clock::now();
+        shown_ = 0;
+    }
+    // When the frame after the one just shown is due.
+    Clock::time_point nextDue() {
+        if (period_ == Clock::duration::zero()) return Clock::now() + std::chrono::milliseconds(10);
+        return start_ + period_ * ++shown_;
+    }
+
+  private:
+    Clock::duration period_;
+    Clock::time_point start_ = Clock::now();
+    long long shown_ = 0;
+};
+
+// Keeps the window responsive until @p due, and returns the first key or
+// window event that changes playback (Continue when none does).
+PlaybackAction waitUntil(Clock::time_point due, bool pauseEachFrame,
+                         const InterruptGuard& interrupt) {
+    do {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
+        const int key = cv::waitKey(static_cast<int>(std::max<long long>(1, left.count())));
+        const PlaybackAction action = playbackAction(key, pauseEachFrame, false, windowOpen());
+        if (action != PlaybackAction::Continue) return action;
+    } while (Clock::now() < due && !interrupt.requested());
+    return PlaybackAction::Continue;
+}
+
+// Waits for a key as waitKey(0) would, but looks at Ctrl-C and the window in
+// between. False when playback should end.
+bool waitWhilePaused(bool pauseEachFrame, const InterruptGuard& interrupt) {
+    while (!interrupt.requested()) {
+        switch (playbackAction(cv::waitKey(50), pauseEachFrame, true, windowOpen())) {
+            case PlaybackAction::Quit:
+                return false;
+            case PlaybackAction::Resume:
+            case PlaybackAction::Step:
+                return true;
+            case PlaybackAction::Continue:
+            case PlaybackAction::Pause:
+                break;
+        }
+    }
+    return true;
+}
+
 int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
               const ViewerSettings& settings) {
     const bool writing = !settings.outputFile.empty();
@@ -93,14 +176,19 @@ int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
         return kExitFailed;
     }
     ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total);
+    FramePacer pacer(window && settings.realtime ? displayRate(capture, settings) : 0);
+    // The window opens at the frame's size; it stays resizable.
+    if (window) cv::resizeWindow(kWindowName, frame.size());
     // 64-bit count so that a last frame near INT_MAX cannot overflow it.
     for (long long n = settings.firstFrame;
          n < settings.lastFrame && !frame.empty() && !interrupt.requested(); ++n) {
         features.draw(frame, static_cast<int>(n));
+        PlaybackAction action = PlaybackAction::Continue;
         if (window) {
             cv::imshow(kWindowName, frame);
-            cv::waitKey(10);
+            action = waitUntil(pacer.nextDue(), settings.pause, interrupt);
         }
+        // The frame shown is also written, so that the output ends where playback did.
         if (writing) {
             if (!writer.write(frame)) {
                 std::fprintf(stderr, "Could not write the output video %s: %s\n",
@@ -109,9 +197,11 @@ int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
             }
             if (showProgress) progress.frameWritten();
         }
+        if (action == PlaybackAction::Quit) break;
         frames.read(frame);
-        // Waits for a key as waitKey(0) would, but looks at Ctrl-C in between.
-        while (window && settings.pause && !interrupt.requested() && cv::waitKey(50) < 0) {
+        if (window && (settings.pause || action == PlaybackAction::Pause)) {
+            if (!waitWhilePaused(settings.pause, interrupt)) break;
+            pacer.restart();
         }
     }
     if (showProgress) progress.finish();
@@ -187,7 +277,8 @@ int runViewer(int argc, const char* const* argv) {
 
     const int status = playVideo(capture, FeatureIndex(points), settings);
     capture.release();
-    if (window) cv::destroyWindow(kWindowName);
+    // A window the user closed is gone already (and destroying it would throw).
+    if (window && windowOpen()) cv::destroyWindow(kWindowName);
     return status;
 }
 

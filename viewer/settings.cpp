@@ -144,6 +144,7 @@ SettingsOutcome readSettings(const OptionTable& table, ViewerSettings& settings)
         if (table.count("-lf") > 0) settings.lastFrame = parseFrameNumber(table.get("-lf", 0));
         if (table.count("-p") != -1) settings.pause = true;
         if (table.has("--no-window")) settings.noWindow = true;
+        if (table.has("--realtime")) settings.realtime = true;
     } catch (...) {
         return SettingsOutcome::UsageFailed;
     }
@@ -169,7 +170,12 @@ void printUsage(std::FILE* out) {
         "   --quality N  : output quality: .avi MPEG-4 1-31 (default 4), .mp4/.mkv H.264 CRF\n"
         "                  0-51 (default 20); lower is better and larger\n"
         "   --bitrate R  : output bit rate instead of a quality, e.g. 2M or 800k\n"
-        "   --fps N      : output frames per second (default 25), or \"source\" for the input's\n",
+        "   --fps N      : output frames per second (default 25), or \"source\" for the input's\n"
+        "                  own rate\n"
+        "   --realtime   : show frames at the input's own rate (25 per second if it names none)\n"
+        "                  instead of as fast as they decode\n"
+        "   In the window, Esc or q quits; space pauses and resumes (with -p, any other key\n"
+        "   shows the next frame)\n",
         out);
 }
 

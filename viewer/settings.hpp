@@ -20,6 +20,7 @@ struct ViewerSettings {
     long long bitRate = 0;       ///< --bitrate in bits per second; 0: constant quality instead
     double fps = 25.0;           ///< --fps: frames per second of the output
     bool fpsFromSource = false;  ///< --fps source: the input video's own rate
+    bool realtime = false;       ///< --realtime: show frames at the input's own rate
 };
 
 /// What the driver does after reading the command line.

@@ -28,9 +28,9 @@ int numberOf(const cv::Mat& frame) {
     return number;
 }
 
-bool writeNumberedVideo(const std::string& path, int count) {
-    cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25.0,
-                           kVideoSize, true);
+bool writeNumberedVideo(const std::string& path, int count, double framesPerSecond) {
+    cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                           framesPerSecond, kVideoSize, true);
     if (!writer.isOpened()) return false;
     for (int i = 0; i < count; ++i) writer.write(numberedFrame(i));
     return true;

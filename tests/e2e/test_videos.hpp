@@ -16,7 +16,7 @@ cv::Mat numberedFrame(int number);
 int numberOf(const cv::Mat& frame);
 
 /// Writes frames 0 .. count-1 as Motion JPEG; false when the writer fails.
-bool writeNumberedVideo(const std::string& path, int count);
+bool writeNumberedVideo(const std::string& path, int count, double framesPerSecond = 25);
 
 /// Every frame FFmpeg decodes from @p path (none when it cannot be opened).
 std::vector<cv::Mat> readAllFrames(const std::string& path);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -149,12 +150,20 @@ TEST_F(ViewerEndToEnd, NoWindowRendersWithoutADisplayAndReportsProgress) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
 }
 
-TEST_F(ViewerEndToEnd, WindowOnAnOffscreenPlatformPlays) {
+TEST_F(ViewerEndToEnd, WindowOnAnOffscreenPlatformPlaysInRealTime) {
+    // Eight frames at 4 per second: the last is due 1.75 s after the first, where
+    // playing as fast as they decode takes under a second in all.
+    const std::string slow = path("slow.avi"), out = path("window.avi");
+    ASSERT_TRUE(testing_support::writeNumberedVideo(slow, 8, 4));
+    const auto start = std::chrono::steady_clock::now();
     const RunResult run = runBinary(
-        STVIEW_BINARY, {"-v", video(), "-f", features(), "-lf", "3"},
+        STVIEW_BINARY, {"-v", slow, "-f", features(), "-o", out, "--realtime"},
         environmentWithout({"DISPLAY", "QT_QPA_PLATFORM"}, {"QT_QPA_PLATFORM=offscreen"}));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(run.signalled);
+    EXPECT_EQ(readAllFrames(out).size(), 8u);
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1750));
 }
 
 }  // namespace
