@@ -1,10 +1,9 @@
 // The space-time buffer's scans on 9 slots of 640x480 smoothed noise:
-// FindLocalMaxima against a literal scan that makes every comparison through the offset
-// tables, and ConvolveTime against cv::gemm on the same storage.
+// FindLocalMaxima against the tests' brute-force search (tests/support/brute_force_maxima.hpp),
+// and ConvolveTime against cv::gemm on the same storage.
 
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +15,7 @@
 
 #include "spacetime/frame_buffer.hpp"
 #include "spacetime/frame_ring.hpp"
+#include "tests/support/brute_force_maxima.hpp"
 
 namespace {
 
@@ -28,6 +28,8 @@ struct Scene {
     stview::FrameBuffer buffer{kSlots};
     std::vector<cv::Mat> slots;  // a copy of each slot, height x width CV_32FC1
     std::vector<int> order;      // order[age] = slot, age 0 the newest
+    std::vector<cv::Mat> byAge;  // the slots' copies by age
+    std::vector<int> numbers;    // their frame numbers by age
     cv::Mat storage;             // kSlots x (width*height) CV_32FC1, one slot per row
     std::vector<double> kernel;  // by age
     cv::Mat weights;             // 1 x kSlots CV_32FC1, by slot
@@ -52,6 +54,10 @@ Scene& scene() {
             scene->slots.push_back(image);
             image.reshape(1, 1).copyTo(scene->storage.row(slot));
         }
+        for (const int slot : scene->order) {
+            scene->byAge.push_back(scene->slots[static_cast<std::size_t>(slot)]);
+            scene->numbers.push_back(ring.FrameAt(slot));
+        }
         scene->weights.create(1, kSlots, CV_32FC1);
         double sum = 0.0;
         for (int k = 0; k < kSlots; ++k) {
@@ -69,41 +75,8 @@ Scene& scene() {
     return *s;
 }
 
-// Every position of the frames of age 1 .. n-2 away from the border is compared with every
-// entry of the table, 32-bit floats, no shortcut; a maximum has all of them strictly smaller.
-template <std::size_t N>
-void literalScan(const std::array<stview::SpaceTimeOffset, N>& table, stview::FeatureList& out) {
-    const Scene& s = scene();
-    const stview::FrameRing& ring = s.buffer.Ring();
-    for (int age = 1; age <= kSlots - 2; ++age) {
-        const int slot = s.order[static_cast<std::size_t>(age)];
-        const cv::Mat& centre = s.slots[static_cast<std::size_t>(slot)];
-        for (int r = 1; r <= kHeight - 2; ++r) {
-            for (int c = 1; c <= kWidth - 2; ++c) {
-                const float v = centre.at<float>(r, c);
-                std::size_t smaller = 0;
-                for (const stview::SpaceTimeOffset& o : table) {
-                    const cv::Mat& other = s.slots[static_cast<std::size_t>(
-                        s.order[static_cast<std::size_t>(age + o.dt)])];
-                    if (other.at<float>(r + o.dy, c + o.dx) < v) ++smaller;
-                }
-                if (smaller != N) continue;
-                stview::FeaturePoint record;
-                record.x = c;
-                record.y = r;
-                record.t = ring.FrameAt(slot);
-                record.value = static_cast<double>(v);
-                out.push_back(record);
-            }
-        }
-    }
-}
-
 void literalScan(bool full, stview::FeatureList& out) {
-    if (full)
-        literalScan(scene().buffer.Neighbours26, out);
-    else
-        literalScan(scene().buffer.Neighbours10, out);
+    stview::test::bruteForceMaxima(scene().byAge, scene().numbers, full, out);
 }
 
 bool sameRecords(const stview::FeatureList& a, const stview::FeatureList& b) {
