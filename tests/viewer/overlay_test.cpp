@@ -4,119 +4,118 @@
 
 #include <cmath>
 #include <limits>
-#include <opencv2/imgproc.hpp>
+#include <random>
+
+#include "viewer/feature_index.hpp"
 
 namespace stview {
 namespace {
 
-constexpr int kWidth = 64;
-constexpr int kHeight = 48;
-
-cv::Mat blank() { return cv::Mat(kHeight, kWidth, CV_8UC3, cv::Scalar(10, 20, 30)); }
-
-bool identical(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && cv::norm(a, b, cv::NORM_INF) == 0.0;
-}
-
 FeaturePoint point(int x, int y, int t, double spatial, double temporal) {
     FeaturePoint p;
-    p.x = x;
-    p.y = y;
-    p.t = t;
-    p.spatialVariance = spatial;
-    p.temporalVariance = temporal;
+    p.x = x, p.y = y, p.t = t, p.spatialVariance = spatial, p.temporalVariance = temporal;
     return p;
 }
 
-// The marker must be exactly OpenCV's circle with the fixed style.
-cv::Mat expectedCircle(int x, int y, int radius) {
-    cv::Mat image = blank();
-    cv::circle(image, {x, y}, radius, cv::Scalar(0, 255, 255, 0), 3, cv::LINE_8, 0);
-    return image;
-}
+const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+constexpr int lowest = std::numeric_limits<int>::min();
+constexpr int highest = std::numeric_limits<int>::max();
 
-TEST(DrawCircleMarker, MatchesOpenCvCirclePixelForPixel) {
-    // size -> radius floor(3 sqrt(size)): 16 -> 12, 2 -> 4, 0 -> 0, 10 -> 9.
-    for (const auto& [size, radius] :
-         std::vector<std::pair<int, int>>{{16, 12}, {2, 4}, {0, 0}, {10, 9}}) {
-        cv::Mat image = blank();
-        drawCircleMarker(image, 30, 20, size);
-        EXPECT_TRUE(identical(image, expectedCircle(30, 20, radius))) << size;
+// drawFeatures on a 64 x 48 frame against one marker drawn at (x, row) with a
+// size, or against the untouched frame when size is -1.
+TEST(DrawFeatures, DrawsTheMarkerOfEachVisiblePointOrNothing) {
+    struct Row {
+        FeaturePoint p;
+        int frame, x, row, size;
+    };
+    // clang-format off
+    const Row rows[] = {
+        // |frame - t| < sqrt(temporal variance), strictly.
+        {point(30, 24, 10, 4, 4.0), 8, 0, 0, -1},   {point(30, 24, 10, 4, 4.0), 9, 30, 24, 4},
+        {point(30, 24, 10, 4, 4.0), 11, 30, 24, 4}, {point(30, 24, 10, 4, 4.0), 12, 0, 0, -1},
+        {point(30, 24, 10, 4, 0.25), 10, 30, 24, 4}, {point(30, 24, 10, 4, 0.25), 9, 0, 0, -1},
+        {point(30, 24, 10, 4, 0.0), 10, 0, 0, -1},  {point(30, 24, 10, 4, -1.0), 10, 0, 0, -1},
+        {point(30, 24, 10, 4, nan), 10, 0, 0, -1},
+        // Rows count from the bottom (48 is one past the last); the size truncates.
+        {point(20, 5, 0, 2.9, 1.0), 0, 20, 43, 2},  {point(20, 0, 0, 0.9, 1.0), 0, 20, 48, 0},
+        // Negative or NaN variances draw nothing; huge ones clamp to a circle
+        // larger than the image, which leaves it untouched.
+        {point(20, 20, 0, -1.0, 1.0), 0, 0, 0, -1}, {point(20, 20, 0, -1e308, 1.0), 0, 0, 0, -1},
+        {point(20, 20, 0, nan, 1.0), 0, 0, 0, -1},  {point(20, 20, 0, -inf, 1.0), 0, 0, 0, -1},
+        {point(20, 20, 0, 1e308, 1.0), 0, 0, 0, -1}, {point(20, 20, 0, inf, 1.0), 0, 0, 0, -1},
+        // Centres outside the image clip; far ones and extreme values draw nothing.
+        {point(-5, 38, 0, 16, 1.0), 0, -5, 10, 16}, {point(67, 0, 0, 16, 1.0), 0, 67, 48, 16},
+        {point(1 << 30, 43, 0, 16, 1.0), 0, 0, 0, -1},
+        {point(lowest, 48 - highest, 0, 16, 1.0), 0, 0, 0, -1},
+        {point(20, lowest, highest, 4, 1e300), lowest, 0, 0, -1},
+        {point(20, highest, lowest, 4, 1e300), lowest, 0, 0, -1}};
+    // clang-format on
+    const cv::Mat blank(48, 64, CV_8UC3, cv::Scalar(10, 20, 30));
+    for (const Row& r : rows) {
+        cv::Mat drawn = blank.clone(), expected = blank.clone();
+        drawFeatures({r.p}, drawn, r.frame);
+        if (r.size >= 0) drawCircleMarker(expected, r.x, r.row, r.size);
+        EXPECT_EQ(cv::norm(drawn, expected, cv::NORM_INF), 0.0)
+            << r.p.x << "," << r.p.y << "," << r.p.t << " in frame " << r.frame;
+        EXPECT_EQ(r.size < 0, cv::norm(drawn, blank, cv::NORM_INF) == 0.0);
     }
-}
-
-TEST(DrawCircleMarker, CentresOutsideTheImageClipLikeOpenCv) {
-    for (const cv::Point& centre :
-         {cv::Point(-5, 10), cv::Point(kWidth + 3, kHeight), cv::Point(10, -12),
-          cv::Point(-100, -100), cv::Point(1 << 30, 5)}) {
-        cv::Mat image = blank();
-        drawCircleMarker(image, centre.x, centre.y, 16);
-        EXPECT_TRUE(identical(image, expectedCircle(centre.x, centre.y, 12))) << centre;
-    }
-    cv::Mat image = blank();
-    drawCircleMarker(image, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), 16);
-    EXPECT_TRUE(identical(image, blank()));
-}
-
-TEST(DrawFeatures, TemporalWindowIsStrictlyWithinOneDeviation) {
-    const FeatureList wide{point(30, 24, 10, 4, 4.0)};     // drawn at 9, 10, 11
-    const FeatureList narrow{point(30, 24, 10, 4, 0.25)};  // only at 10
-    const FeatureList never{point(30, 24, 10, 4, 0.0), point(30, 24, 10, 4, -1.0),
-                            point(30, 24, 10, 4, std::nan(""))};
-    for (int frame = 7; frame <= 13; ++frame) {
-        cv::Mat a = blank(), b = blank(), c = blank();
-        drawFeatures(wide, a, frame);
-        drawFeatures(narrow, b, frame);
-        drawFeatures(never, c, frame);
-        EXPECT_EQ(!identical(a, blank()), frame >= 9 && frame <= 11) << frame;
-        EXPECT_EQ(!identical(b, blank()), frame == 10) << frame;
-        EXPECT_TRUE(identical(c, blank())) << frame;
-    }
-}
-
-TEST(DrawFeatures, RowsCountFromTheBottomAndSizeTruncates) {
-    cv::Mat image = blank();
-    drawFeatures({point(20, 5, 0, 2.9, 1.0)}, image, 0);  // size 2, radius 4, row 48 - 5
-    EXPECT_TRUE(identical(image, expectedCircle(20, kHeight - 5, 4)));
-
-    cv::Mat bottom = blank();
-    drawFeatures({point(20, 0, 0, 0.9, 1.0)}, bottom, 0);  // row = height: one past the last
-    EXPECT_TRUE(identical(bottom, expectedCircle(20, kHeight, 0)));
-}
-
-TEST(DrawFeatures, BadSpatialVariancesDrawNothingOrClamp) {
-    for (double spatial : {-1.0, -1e308, std::nan(""), -std::numeric_limits<double>::infinity()}) {
-        cv::Mat image = blank();
-        drawFeatures({point(20, 20, 0, spatial, 1.0)}, image, 0);
-        EXPECT_TRUE(identical(image, blank())) << spatial;
-    }
-    // A huge variance is clamped to int's range: a circle far larger than the
-    // image, which then leaves the image untouched, without overflow.
-    for (double spatial : {1e308, std::numeric_limits<double>::infinity()}) {
-        cv::Mat image = blank();
-        drawFeatures({point(20, 20, 0, spatial, 1.0)}, image, 0);
-        EXPECT_TRUE(identical(image, blank())) << spatial;
-    }
-    EXPECT_EQ(markerSize(1e308), std::numeric_limits<int>::max());
-    EXPECT_EQ(markerSize(2.9), 2);
-    EXPECT_EQ(markerSize(-0.5), -1);
-}
-
-TEST(DrawFeatures, ExtremeFramesAndRowsDoNotOverflow) {
-    cv::Mat image = blank();
-    const int lowest = std::numeric_limits<int>::min();
-    const int highest = std::numeric_limits<int>::max();
-    drawFeatures({point(20, lowest, highest, 4, 1e300), point(20, highest, lowest, 4, 1e300)},
-                 image, lowest);
-    EXPECT_TRUE(identical(image, blank()));
     EXPECT_TRUE(isVisibleInFrame(point(0, 0, highest, 1, 1e300), lowest));
     EXPECT_FALSE(isVisibleInFrame(point(0, 0, highest, 1, 4.0), lowest));
+    EXPECT_EQ(markerSize(1e308), highest);
+    EXPECT_EQ(markerSize(-0.5), -1);
+    EXPECT_EQ(std::vector({markerRadius(16), markerRadius(2), markerRadius(0), markerRadius(10)}),
+              std::vector({12, 4, 0, 9}));
 }
 
-TEST(DrawFeatures, EmptyListLeavesTheFrame) {
-    cv::Mat image = blank();
-    drawFeatures({}, image, 0);
-    EXPECT_TRUE(identical(image, blank()));
+// The index must draw exactly what the plain scan over the list draws.
+void expectSameAsPlainScan(const FeatureList& points, int firstFrame, int lastFrame,
+                           cv::Size size) {
+    const FeatureIndex index(points);
+    for (int n = firstFrame; n <= lastFrame; ++n) {
+        cv::Mat plain(size, CV_8UC3, cv::Scalar(40, 80, 120));
+        cv::Mat fast = plain.clone();
+        drawFeatures(points, plain, n);
+        index.draw(fast, n);
+        ASSERT_EQ(cv::norm(plain, fast, cv::NORM_INF), 0.0) << "frame " << n;
+    }
+}
+
+TEST(FeatureIndex, DrawsTheSamePixelsAsThePlainScan) {
+    expectSameAsPlainScan({}, 0, 1, {10, 10});
+    // Long-lived and odd points first, then random ones.
+    // clang-format off
+    FeatureList points{
+        point(30, 20, 20, 9, 1e6),    // drawn in every frame tested
+        point(30, 20, 20, 1e308, 4),  // clamped size, radius beyond any pattern
+        point(30, 20, 20, nan, 4), point(30, 20, 20, 9, nan),  // never drawn
+        point(30, 20, 20, 9, 4.0),    // distance exactly at the limit is excluded
+        point(10, 10, highest, 9, 1e300), point(lowest, highest, 20, 9, 4),  // extremes
+        point(0, 0, 20, 0, 4)};       // radius 0 on the row past the last
+    // clang-format on
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> column(-30, 150), row(-30, 120), frame(0, 59);
+    std::uniform_real_distribution<double> spatial(-2.0, 400.0), temporal(-1.0, 30.0);
+    for (int i = 0; i < 3000; ++i)
+        points.push_back(
+            point(column(random), row(random), frame(random), spatial(random), temporal(random)));
+    expectSameAsPlainScan(points, -3, 63, {120, 90});
+}
+
+// Every centre in and around small images, so that each way a circle can be
+// clipped by one edge, two edges or opposite edges is met.
+TEST(FeatureIndex, ClippedCirclesMatchOpenCvAtEveryBorderPosition) {
+    for (const cv::Size size : {cv::Size(21, 13), cv::Size(3, 2), cv::Size(1, 1)}) {
+        for (int spatial : {0, 1, 2, 5, 9, 16}) {
+            const int reach = static_cast<int>(3 * std::sqrt(spatial)) + 5;
+            for (int x = -reach; x < size.width + reach; ++x) {
+                for (int y = -reach; y < size.height + reach; ++y) {
+                    SCOPED_TRACE(testing::Message()
+                                 << size << " " << spatial << " " << x << "," << y);
+                    expectSameAsPlainScan({point(x, y, 0, spatial, 1.0)}, 0, 0, size);
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
