@@ -1,29 +1,17 @@
-// Runs the real stview binary on small numbered videos made here.
+// Runs the real stview binary: the usage text, the echo lines, exact frame
+// ranges with their circles, no display; and the output videos as users get
+// them: codec, FourCC, pixel format and frame rate as ffprobe reports them,
+// frames that decode back to what was drawn, the MP4 index in front, rate
+// control, and a render stopped by Ctrl-C.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
+#include "features/features_file.hpp"
+#include "tests/e2e/harness.hpp"
+#include "viewer/overlay.hpp"
 
-#include "tests/e2e/run_binary.hpp"
-#include "tests/e2e/test_videos.hpp"
-
-namespace stview {
+namespace stview::e2e {
 namespace {
-
-namespace fs = std::filesystem;
-using testing_support::environmentWithout;
-using testing_support::numberOf;
-using testing_support::readAllFrames;
-using testing_support::runBinary;
-using testing_support::RunResult;
-
-constexpr int kFrames = 40;
 
 const char* const kUsage =
     "\n"
@@ -39,132 +27,187 @@ const char* const kUsage =
     "   -lf integer  : last frame (optional)\n"
     "   -p           : pause after each frame\n";
 
-class ViewerEndToEnd : public testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        dir_ = fs::path(testing::TempDir()) / ("stview-e2e-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
-        ASSERT_TRUE(testing_support::writeNumberedVideo(video(), kFrames));
-        // Point A: frame 15 only (temporal variance 1), radius 12, centre
-        // column 64, row 64 - 24 = 40. Point B: frames 11 to 13, radius 6,
-        // centre column 20, row 34.
-        std::ofstream(features()) << "# id x y t sv tv value\n"
-                                  << "0 64 24 15 16 1 1.0\n"
-                                  << "1 20 30 12 4 4 2.0\n";
-    }
-    static void TearDownTestSuite() { fs::remove_all(dir_); }
+RunResult view(const std::vector<std::string>& args) { return runBinary(STVIEW_BINARY, args); }
 
-    static std::string video() { return (dir_ / "count.avi").string(); }
-    static std::string features() { return (dir_ / "features.txt").string(); }
-    static std::string path(const std::string& name) { return (dir_ / name).string(); }
-
-    // Headless environment: no display, and no Qt platform chosen.
-    static RunResult runHeadless(const std::vector<std::string>& args) {
-        return runBinary(STVIEW_BINARY, args,
-                         environmentWithout({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}));
-    }
-
-    static fs::path dir_;
-};
-
-fs::path ViewerEndToEnd::dir_;
+int numberOf(const cv::Mat& frame) {
+    int number = 0;
+    for (int bit = 0; bit < 6; ++bit)
+        if (cv::mean(frame(cv::Rect(bit * 16 + 4, 4, 8, 8)))[1] > 115) number |= 1 << bit;
+    return number;
+}
 
 bool isYellow(const cv::Vec3b& bgr) { return bgr[1] - bgr[0] > 80 && bgr[2] - bgr[0] > 80; }
 
-TEST_F(ViewerEndToEnd, UsageTextIsExactAndFirstWhenInputsAreMissing) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"plain.avi"}, {"-h", "-v", video(), "-f", features()}, {"-v", video()}}) {
-        const RunResult run = runHeadless(args);
+TEST(Viewer, UsageTextIsExactAndFirstWhenInputsAreMissing) {
+    const std::string usage = kUsage;
+    for (const char* args : {"", "plain.avi", "-h -v @count.avi -f @f.txt", "-v @count.avi"}) {
+        const RunResult run = view(arguments(args));
         EXPECT_EQ(run.status, 0);
-        ASSERT_EQ(run.out.compare(0, std::string(kUsage).size(), kUsage), 0) << run.out;
-        // The extra options follow the twelve lines, one line each.
-        EXPECT_EQ(run.out.substr(std::string(kUsage).size()).find("--no-window"), 3u);
+        ASSERT_EQ(run.out.compare(0, usage.size(), usage), 0) << run.out;
+        EXPECT_EQ(run.out.find("--no-window", usage.size()), usage.size() + 3);  // one per line
         EXPECT_EQ(run.err, "");
     }
 }
 
-TEST_F(ViewerEndToEnd, EchoLinesAndCountAreExact) {
-    const RunResult run = runHeadless({"--no-window", "-v", video(), "-f", features(), "-lf", "2"});
+TEST(Viewer, EchoLinesAreExact) {
+    const RunResult run =
+        view({"--no-window", "-v", scratch("count.avi"), "-f", scratch("f.txt"), "-lf", "2"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "Input video:   " + video() + "\nInput features:" + features() +
-                           "\nload 2 features from " + features() + "\n");
+    EXPECT_EQ(run.out, "Input video:   " + scratch("count.avi") + "\nInput features:" +
+                           scratch("f.txt") + "\nload 2 features from " + scratch("f.txt") + "\n");
     EXPECT_EQ(run.err, "");
 }
 
-TEST_F(ViewerEndToEnd, WritesExactlyTheRequestedFramesWithTheirCircles) {
-    const std::string out = path("range.avi");
-    const RunResult run = runHeadless(
-        {"--no-window", "-v", video(), "-f", features(), "-ff", "10", "-lf", "20", "-o", out});
-    ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<cv::Mat> frames = readAllFrames(out);
-    ASSERT_EQ(frames.size(), 10u);
-    for (int k = 0; k < 10; ++k) {
-        const int n = 10 + k;
-        SCOPED_TRACE(n);
-        EXPECT_EQ(numberOf(frames[k]), n);
-        // A's ring passes through (76, 40), B's through (26, 34).
-        EXPECT_EQ(isYellow(frames[k].at<cv::Vec3b>(40, 76)), n == 15);
-        EXPECT_EQ(isYellow(frames[k].at<cv::Vec3b>(34, 26)), n >= 11 && n <= 13);
-        EXPECT_FALSE(isYellow(frames[k].at<cv::Vec3b>(40, 64)));  // the centres stay clear
-        EXPECT_FALSE(isYellow(frames[k].at<cv::Vec3b>(34, 20)));
-    }
-}
-
-TEST_F(ViewerEndToEnd, LastFrameNotAfterFirstGivesAnEmptyOutput) {
-    const std::string out = path("empty.avi");
-    const RunResult run = runHeadless(
-        {"--no-window", "-v", video(), "-f", features(), "-ff", "5", "-lf", "5", "-o", out});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(fs::exists(out));
-    EXPECT_TRUE(readAllFrames(out).empty());
-}
-
-TEST_F(ViewerEndToEnd, MissingVideoIsReportedAndFails) {
-    const std::string missing = path("missing.avi");
-    const RunResult run = runHeadless({"--no-window", "-v", missing, "-f", features()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Could not initialize capturing from " + missing + "...\n");
-    EXPECT_NE(run.out.find("load 2 features from "), std::string::npos);
-}
-
-TEST_F(ViewerEndToEnd, NoDisplayGivesStatusTwoAndNamesTheWayOut) {
-    for (const std::vector<std::string>& extra :
-         std::vector<std::vector<std::string>>{{}, {"DISPLAY=:93"}}) {
+TEST(Viewer, WritesExactlyTheRequestedFramesWithTheirCircles) {
+    for (const auto& [first, last] : {std::pair{10, 20}, {5, 5}, {0, 1000}}) {
+        const std::string out = scratch("range" + std::to_string(first) + ".avi");
+        // --no-window last: an option with nothing after it.
         const RunResult run =
-            runBinary(STVIEW_BINARY, {"-v", video(), "-f", features()},
-                      environmentWithout({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}, extra));
-        EXPECT_EQ(run.status, 2);
-        EXPECT_FALSE(run.signalled);
-        EXPECT_NE(run.err.find("--no-window"), std::string::npos) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            view({"-v", scratch("count.avi"), "-f", scratch("f.txt"), "-ff", std::to_string(first),
+                  "-lf", std::to_string(last), "-o", out, "--no-window"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_TRUE(fs::exists(out));
+        const std::vector<cv::Mat> frames = readAllFrames(out);
+        const int count = std::max(0, std::min(last, kNumberedFrames) - first);
+        ASSERT_EQ(frames.size(), static_cast<std::size_t>(count));
+        // Not a terminal: one summary line only.
+        const std::string total = std::to_string(count);
+        EXPECT_EQ(run.err.rfind("written " + total + (count ? " of " + total : "") + " frames", 0),
+                  0u)
+            << run.err;
+        EXPECT_EQ(lineCount(run.err), 1);
+        for (int k = 0; k < count; ++k) {
+            const int n = first + k;
+            SCOPED_TRACE(n);
+            EXPECT_EQ(numberOf(frames[k]), n);
+            // A's ring passes through (76, 40), B's through (26, 34); the centres stay clear.
+            EXPECT_EQ(isYellow(frames[k].at<cv::Vec3b>(40, 76)), n == 15);
+            EXPECT_EQ(isYellow(frames[k].at<cv::Vec3b>(34, 26)), n >= 11 && n <= 13);
+            EXPECT_FALSE(isYellow(frames[k].at<cv::Vec3b>(40, 64)));
+            EXPECT_FALSE(isYellow(frames[k].at<cv::Vec3b>(34, 20)));
+        }
     }
 }
 
-TEST_F(ViewerEndToEnd, NoWindowRendersWithoutADisplayAndReportsProgress) {
-    const std::string out = path("headless.avi");
-    const RunResult run = runHeadless({"-v", video(), "-f", features(), "-o", out, "--no-window"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(readAllFrames(out).size(), static_cast<std::size_t>(kFrames));
-    // Not a terminal: one summary line only.
-    EXPECT_EQ(run.err.rfind("written 40 of 40 frames", 0), 0u) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+TEST(Viewer, WithoutADisplayOnlyTheOffscreenPlatformPlays) {
+    for (const auto& [extra, status] :
+         {std::pair{"", 2}, {"DISPLAY=:93", 2}, {"QT_QPA_PLATFORM=offscreen", 0}}) {
+        SCOPED_TRACE(extra);
+        const RunResult run = runBinary(
+            STVIEW_BINARY, {"-v", scratch("count.avi"), "-f", scratch("f.txt"), "-lf", "3"}, extra);
+        EXPECT_EQ(run.status, status) << run.err;
+        if (status == 2) {
+            EXPECT_NE(run.err.find("--no-window"), std::string::npos) << run.err;
+            EXPECT_EQ(lineCount(run.err), 1) << run.err;
+        }
+    }
 }
 
-TEST_F(ViewerEndToEnd, WindowOnAnOffscreenPlatformPlaysInRealTime) {
-    // Eight frames at 4 per second: the last is due 1.75 s after the first, where
-    // playing as fast as they decode takes under a second in all.
-    const std::string slow = path("slow.avi"), out = path("window.avi");
-    ASSERT_TRUE(testing_support::writeNumberedVideo(slow, 8, 4));
+TEST(Viewer, RealtimeWindowKeepsTheVideosRate) {
+    // Eight frames at 4 per second: the last is due 1.75 s after the first, where playing
+    // as fast as they decode takes well under a second.
+    ASSERT_EQ(runBinary("/usr/bin/ffmpeg", arguments("-nostdin -v error -f lavfi -i "
+                                                     "testsrc2=size=96x64:rate=4 -frames:v 8 "
+                                                     "-c:v mjpeg @slow.avi"))
+                  .status,
+              0);
     const auto start = std::chrono::steady_clock::now();
-    const RunResult run = runBinary(
-        STVIEW_BINARY, {"-v", slow, "-f", features(), "-o", out, "--realtime"},
-        environmentWithout({"DISPLAY", "QT_QPA_PLATFORM"}, {"QT_QPA_PLATFORM=offscreen"}));
-    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const RunResult run =
+        runBinary(STVIEW_BINARY, arguments("-v @slow.avi -f @f.txt -o @window.avi --realtime"),
+                  "QT_QPA_PLATFORM=offscreen");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_FALSE(run.signalled);
-    EXPECT_EQ(readAllFrames(out).size(), 8u);
-    EXPECT_GE(elapsed, std::chrono::milliseconds(1750));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1750));
+    EXPECT_EQ(readAllFrames(scratch("window.avi")).size(), 8u);
+}
+
+constexpr int kClipFrames = 150;
+
+// A moving test pattern with fine detail at 15 frames per second, as Motion JPEG.
+std::string clip(const std::string& size, int frames) {
+    EXPECT_EQ(runBinary("/usr/bin/ffmpeg",
+                        arguments("-nostdin -v error -f lavfi -i testsrc2=size=" + size +
+                                  ":rate=15 -frames:v " + std::to_string(frames) +
+                                  " -c:v mjpeg -q:v 2 @" + size + ".avi"))
+                  .status,
+              0);
+    writeFile(scratch("points.txt"), "0 100 120 10 16 16 1\n1 250 60 40 9 100 1\n");
+    return scratch(size + ".avi");
+}
+
+// Renders @p video with two points; words starting with '@' are scratch files.
+RunResult render(const std::string& video, const std::string& out, const std::string& extra = "",
+                 const std::function<bool()>& stopWhen = {}) {
+    return runBinary(
+        STVIEW_BINARY,
+        arguments("--no-window -v " + video + " -f @points.txt -o " + out + " " + extra), "",
+        stopWhen);
+}
+
+// ffprobe's view of the first video stream: "key=value" lines in its own order.
+std::string probe(const std::string& path, const std::string& keys) {
+    return runBinary("/usr/bin/ffprobe",
+                     arguments("-v error -select_streams v:0 -of "
+                               "default=noprint_wrappers=1 -show_entries stream=" +
+                               keys + " " + path))
+        .out;
+}
+
+TEST(OutputVideo, FormatsAsPromisedFramesAsDrawnIndexInFrontRateWithinAQuarter) {
+    const std::string input = clip("320x240", kClipFrames);
+    std::vector<cv::Mat> drawn = readAllFrames(input);
+    ASSERT_EQ(drawn.size(), static_cast<std::size_t>(kClipFrames));
+    const FeatureList points = loadFeatures(scratch("points.txt"));
+    for (int n = 0; n < kClipFrames; ++n) drawFeatures(points, drawn[n], n);
+    for (const auto& [name, codec, tag, minPsnr] :
+         {std::tuple{"out.avi", "mpeg4", "DIVX", 30}, {"out.mp4", "h264", "avc1", 33}}) {
+        SCOPED_TRACE(name);
+        const std::string out = scratch(name);
+        ASSERT_EQ(render(input, out).status, 0);
+        EXPECT_EQ(probe(out, "codec_name,codec_tag_string,pix_fmt,r_frame_rate"),
+                  std::string("codec_name=") + codec + "\ncodec_tag_string=" + tag +
+                      "\npix_fmt=yuv420p\nr_frame_rate=25/1\n");
+        const std::vector<cv::Mat> frames = readAllFrames(out);
+        ASSERT_EQ(frames.size(), drawn.size());
+        double worst = 1e9;
+        for (int n = 0; n < kClipFrames; ++n)
+            worst = std::min(worst, cv::PSNR(frames[n], drawn[n]));
+        EXPECT_GE(worst, minPsnr);
+
+        const std::string rated = scratch(std::string("rated-") + name);
+        ASSERT_EQ(render(input, rated, "--bitrate 600k --fps source").status, 0);
+        const std::string rate = probe(rated, "r_frame_rate,bit_rate");
+        EXPECT_EQ(rate.rfind("r_frame_rate=15/1\nbit_rate=", 0), 0u) << rate;
+        EXPECT_NEAR(std::stod(rate.substr(rate.find("bit_rate=") + 9)), 600e3, 150e3);
+    }
+    // A full disk stops the render at the first write that fails.
+    fs::create_symlink("/dev/full", scratch("full.avi"));
+    const RunResult full = render(input, scratch("full.avi"));
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("Could not write the output video"), std::string::npos) << full.err;
+    // Without its index in front, an MP4 file holds no "moov" before its media.
+    const std::string mp4 = readFile(scratch("out.mp4"));
+    EXPECT_LT(mp4.find("moov"), mp4.find("mdat")) << "index after the media";
+}
+
+TEST(OutputVideo, InterruptedRenderLeavesAClosedFileOfTheFramesWritten) {
+    constexpr int kFrames = 250;
+    const std::string input = clip("640x480", kFrames), out = scratch("stopped.mp4");
+    // Interrupted once the encoder has delivered its first packets.
+    const RunResult run = render(input, out, "--quality 30", [&] {
+        std::error_code error;
+        return fs::file_size(out, error) > 64 * 1024 && !error;
+    });
+    ASSERT_EQ(run.status, 130) << run.err;
+    const auto said = run.err.find("Interrupted: ");
+    ASSERT_NE(said, std::string::npos) << run.err;
+    const long written = std::stol(run.err.substr(said + 13));
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, kFrames);
+    const std::vector<cv::Mat> inputFrames = readAllFrames(input), frames = readAllFrames(out);
+    ASSERT_EQ(static_cast<long>(frames.size()), written);
+    for (std::size_t n = 0; n < frames.size(); ++n)
+        EXPECT_GT(cv::PSNR(frames[n], inputFrames[n]), 28) << n;
 }
 
 }  // namespace
-}  // namespace stview
+}  // namespace stview::e2e
