@@ -44,7 +44,6 @@ const BadInput kBadInputs[] = {
     {kDetect, "-v @square.avi --scales 4,x:2", 2, "--scales", ""},
     {kDetect, "-v @square.avi --scales 4,4:2", 2, "--scales", ""},
     {kDetect, "-v @square.avi --scales 4:0", 2, "--scales", ""},
-    {kDetect, "-v @square.avi --scales -4:2", 2, "--scales", ""},
     {kDetect, "-v @square.avi --scales 4,8", 2, "--scales", ""},
     {kDetect, "-v @square.avi --scales", 2, "--scales", ""},
     {kDetect, "-v @square.avi --threshold abc", 2, "--threshold", ""},

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <sstream>
@@ -35,9 +36,7 @@ inline cv::Point squareAt(int frame) { return {20 + 2 * std::clamp(frame - 8, 0,
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void writeFile(const std::string& path, const std::string& text) {
@@ -142,6 +141,17 @@ inline RunResult runBinary(const std::string& program, const std::vector<std::st
     }
     return {WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status), readFile(outPath),
             readFile(errPath)};
+}
+
+// A scratch Motion JPEG clip of FFmpeg's moving test pattern ("WxH" frames at @p rate).
+inline std::string testClip(const std::string& size, int frames, int rate) {
+    const std::string name =
+        size + "-" + std::to_string(frames) + "-" + std::to_string(rate) + ".avi";
+    const RunResult made = runBinary(
+        "/usr/bin/ffmpeg", arguments("-nostdin -v error -y -f lavfi -i testsrc2=size=" + size +
+                                     ":rate=" + std::to_string(rate) + " -frames:v " +
+                                     std::to_string(frames) + " -c:v mjpeg -q:v 2 @" + name));
+    return made.status == 0 ? scratch(name) : "";
 }
 
 // Every frame FFmpeg decodes from @p path (none when it cannot be opened).
