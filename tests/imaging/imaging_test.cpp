@@ -85,6 +85,7 @@ TEST(ImageGrid, LayoutsCellsLikeCvResizeAndRefusals) {
         cvSetImageROI(&canvasHeader, cvRect(targets[i]));
         if (!targets[i].empty()) cvResize(&imageHeader, &canvasHeader, CV_INTER_LINEAR);
     }
+    cvResetImageROI(&canvasHeader);  // frees the ROI record the C interface allocated
     ASSERT_EQ(composeImageGrid(images, canvas), GridOutcome::Composed);
     EXPECT_TRUE(canvas.size() == expected.size() && cv::norm(canvas, expected, cv::NORM_INF) == 0);
     // A refusal releases the canvas, the image after an empty one unread; one passes uncopied.
