@@ -1,10 +1,10 @@
 #include "detector/descriptor_stream.hpp"
 
+#include "detector/parallel.hpp"
+
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace stview {
@@ -87,41 +87,24 @@ void DescriptorStream::describe(FeatureList& ready, long through, FeatureList& o
     std::size_t count = 0;
     while (count < waiting_.size() && describable(waiting_[count])) ++count;
     const int last = last_ >= 0 ? static_cast<int>(last_) : first_ + added_ - 1;
-    std::exception_ptr failure;
-    std::mutex mutex;
-    cv::parallel_for_(cv::Range(0, static_cast<int>(count)), [&](const cv::Range& range) {
-        for (int i = range.start; i < range.end; ++i) {
-            try {
-                FeaturePoint& point = waiting_[static_cast<std::size_t>(i)];
-                const DescriptorBox box =
-                    descriptorBox(point.x, size_.height - point.y, point.t, point.spatialVariance,
-                                  point.temporalVariance);
-                auto numbers = std::make_shared<std::vector<double>>();
-                numbers->reserve((hog_ ? kHogLength : 0) + (hof_ ? kHofLength : 0));
-                if (hog_) {
-                    appendHistograms(
-                        box, first_, last,
-                        [this](int t) -> const FrameVotes& {
-                            return votes(hogVotes_, hogBase_, t);
-                        },
-                        false, *numbers);
-                }
-                if (hof_) {
-                    appendHistograms(
-                        box, first_, last,
-                        [this](int t) -> const FrameVotes& {
-                            return votes(hofVotes_, hofBase_, t);
-                        },
-                        true, *numbers);
-                }
-                point.array = std::move(numbers);
-            } catch (...) {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (!failure) failure = std::current_exception();
-            }
+    std::vector<int> points(count);
+    for (std::size_t i = 0; i < count; ++i) points[i] = static_cast<int>(i);
+    forEachParallel(points, [&](int i) {
+        FeaturePoint& point = waiting_[static_cast<std::size_t>(i)];
+        const DescriptorBox box = descriptorBox(point.x, size_.height - point.y, point.t,
+                                                point.spatialVariance, point.temporalVariance);
+        auto numbers = std::make_shared<std::vector<double>>();
+        numbers->reserve((hog_ ? kHogLength : 0) + (hof_ ? kHofLength : 0));
+        for (const bool flow : {false, true}) {
+            if (!(flow ? hof_ : hog_)) continue;
+            const std::deque<FrameVotes>& ring = flow ? hofVotes_ : hogVotes_;
+            const int base = flow ? hofBase_ : hogBase_;
+            appendHistograms(
+                box, first_, last, [&](int t) -> const FrameVotes& { return votes(ring, base, t); },
+                flow, *numbers);
         }
+        point.array = std::move(numbers);
     });
-    if (failure) std::rethrow_exception(failure);
     for (std::size_t i = 0; i < count; ++i) {
         out.push_back(std::move(waiting_.front()));
         waiting_.pop_front();
@@ -134,14 +117,11 @@ void DescriptorStream::dropUnneeded(long through) {
     long oldest = through + 1;
     if (!waiting_.empty()) oldest = std::min<long>(oldest, waiting_.front().t);
     const long keepFrom = oldest - reachBack_;
-    while (!hogVotes_.empty() && hogBase_ < keepFrom) {
-        hogVotes_.pop_front();
-        ++hogBase_;
-    }
-    while (!hofVotes_.empty() && hofBase_ < keepFrom) {
-        hofVotes_.pop_front();
-        ++hofBase_;
-    }
+    auto drop = [keepFrom](std::deque<FrameVotes>& ring, int& base) {
+        for (; !ring.empty() && base < keepFrom; ++base) ring.pop_front();
+    };
+    drop(hogVotes_, hogBase_);
+    drop(hofVotes_, hofBase_);
 }
 
 }  // namespace stview

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "detector/descriptor_stream.hpp"
+#include "detector/parallel.hpp"
 #include "detector/scale_space.hpp"
 #include "imaging/gaussian_kernel.hpp"
 #include "spacetime/frame_buffer.hpp"
@@ -20,33 +21,6 @@ namespace {
 constexpr int kProducts = 6;
 
 int halfSize(const std::vector<double>& taps) { return static_cast<int>(taps.size() / 2); }
-
-// Runs body(i) for i in [0, count) on OpenCV's thread pool and rethrows the first exception
-// on the caller's thread.
-template <class Body>
-void forEachParallel(const std::vector<int>& order, const Body& body) {
-    // A single task runs here, so that its own loops can use the pool.
-    if (order.size() == 1) {
-        body(order[0]);
-        return;
-    }
-    std::exception_ptr failure;
-    std::mutex mutex;
-    cv::parallel_for_(
-        cv::Range(0, static_cast<int>(order.size())),
-        [&](const cv::Range& range) {
-            for (int i = range.start; i < range.end; ++i) {
-                try {
-                    body(order[i]);
-                } catch (...) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    if (!failure) failure = std::current_exception();
-                }
-            }
-        },
-        static_cast<double>(order.size()));
-    if (failure) std::rethrow_exception(failure);
-}
 
 void checkVariances(const std::vector<double>& variances, const char* what) {
     if (variances.empty()) throw std::invalid_argument(std::string("no ") + what + " variance");
