@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <deque>
-#include <exception>
 #include <mutex>
 #include <stdexcept>
 #include <string>
