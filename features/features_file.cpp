@@ -93,13 +93,17 @@ bool readReal(const char*& p, const char* end, double& out) {
 
 }  // namespace
 
-bool parseFeatureLine(std::string_view line, FeaturePoint& out) {
+bool parseFeatureLine(std::string_view line, FeaturePoint& out, std::string_view* rest) {
     const char* p = line.data();
     const char* end = p + line.size();
-    return readInt(p, end, out.id) && readInt(p, end, out.x) && readInt(p, end, out.y) &&
-           readInt(p, end, out.t) && readReal(p, end, out.spatialVariance) &&
-           readReal(p, end, out.temporalVariance) && readReal(p, end, out.value);
+    const bool read = readInt(p, end, out.id) && readInt(p, end, out.x) && readInt(p, end, out.y) &&
+                      readInt(p, end, out.t) && readReal(p, end, out.spatialVariance) &&
+                      readReal(p, end, out.temporalVariance) && readReal(p, end, out.value);
+    if (read && rest) *rest = std::string_view(p, static_cast<std::size_t>(end - p));
+    return read;
 }
+
+bool isBlankLine(std::string_view line) { return std::all_of(line.begin(), line.end(), isBlank); }
 
 FeatureList parseFeatures(std::string_view text, FeatureParseReport& report) {
     report = FeatureParseReport{};
@@ -123,26 +127,21 @@ FeatureList parseFeatures(std::string_view text, FeatureParseReport& report) {
             points.push_back(std::move(point));
             continue;
         }
-        std::size_t i = 0;
-        while (i < line.size() && isBlank(line[i])) ++i;
-        if (i == line.size()) continue;
+        if (isBlankLine(line)) continue;
         if (report.skippedLines++ == 0) report.firstSkippedLine = lineNumber;
     }
     return points;
 }
 
-FeatureList loadFeatures(const std::string& path) {
+bool readFeaturesText(const std::string& path, std::string& text) {
     std::error_code error;
     std::ifstream in;
     if (!std::filesystem::is_directory(path, error)) {
         in.open(path, std::ios::binary);
     }
-    if (!in.is_open()) {
-        std::cout << "Unable to open file " << path << std::endl;
-        return {};
-    }
+    if (!in.is_open()) return false;
     // Read in large blocks: works for pipes too, where the size is unknown.
-    std::string text;
+    text.clear();
     constexpr std::size_t kBlock = 1 << 20;
     while (in) {
         const std::size_t used = text.size();
@@ -150,17 +149,26 @@ FeatureList loadFeatures(const std::string& path) {
         in.read(text.data() + used, kBlock);
         text.resize(used + static_cast<std::size_t>(in.gcount()));
     }
-    if (in.bad()) {
-        std::cout << "Unable to open file " << path << std::endl;
-        return {};
-    }
-    FeatureParseReport report;
-    FeatureList points = parseFeatures(text, report);
+    return !in.bad();
+}
+
+void reportSkippedLines(const std::string& path, const FeatureParseReport& report) {
     if (report.skippedLines > 0) {
         std::fprintf(stderr,
                      "Skipped %zu line(s) of %s that do not hold seven numbers (first: line %zu)\n",
                      report.skippedLines, path.c_str(), report.firstSkippedLine);
     }
+}
+
+FeatureList loadFeatures(const std::string& path) {
+    std::string text;
+    if (!readFeaturesText(path, text)) {
+        std::cout << "Unable to open file " << path << std::endl;
+        return {};
+    }
+    FeatureParseReport report;
+    FeatureList points = parseFeatures(text, report);
+    reportSkippedLines(path, report);
     return points;
 }
 
@@ -194,7 +202,8 @@ void writeFeatures(std::ostream& out, const FeatureList& points) {
         appendReal(line, p.value);
         if (p.array) {
             for (double v : *p.array) {
-                std::snprintf(number, sizeof number, " %.4g", v);
+                std::snprintf(number, sizeof number, " %.4g",
+                              static_cast<double>(static_cast<float>(v)));
                 line += number;
             }
         }

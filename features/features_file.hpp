@@ -18,11 +18,22 @@ struct FeatureParseReport {
 /**
  * @brief Reads one data line: id, x, y, t (integers) then spatial variance,
  * temporal variance and value (reals), separated by white space, as standard
- * stream extraction reads them. Anything after the seventh number is ignored.
+ * stream extraction reads them. Anything after the seventh number is ignored
+ * (and left in @p rest when given).
  * @return true and fills @p out when the line holds the seven numbers; false
  * otherwise, leaving @p out unspecified.
  */
-bool parseFeatureLine(std::string_view line, FeaturePoint& out);
+bool parseFeatureLine(std::string_view line, FeaturePoint& out, std::string_view* rest = nullptr);
+
+/// True when the line holds only white space (or nothing): such lines are skipped silently.
+bool isBlankLine(std::string_view line);
+
+/// Reads the whole of a file (or pipe) into @p text; false when it cannot be read.
+bool readFeaturesText(const std::string& path, std::string& text);
+
+/// Reports skipped lines on standard error with their count and the first one's number;
+/// nothing when none was skipped.
+void reportSkippedLines(const std::string& path, const FeatureParseReport& report);
 
 /**
  * @brief Parses the whole text of a features file. Lines starting with '#' are
@@ -44,8 +55,9 @@ FeatureList loadFeatures(const std::string& path);
  * @brief Writes one line per record: id, x, y, t, spatial variance, temporal variance and
  * value, then the attached array's numbers (if any) as further columns, separated by
  * spaces. Reals are written in their shortest form that reads back to the same double, so
- * parseFeatures gives back exactly the first seven fields; array numbers are written with
- * "%.4g". Writes no header: callers add their own '#' lines.
+ * parseFeatures gives back exactly the first seven fields; array numbers (descriptors, whose
+ * precision is a float's) are rounded to float and written with "%.4g". Writes no header: callers
+ * add their own '#' lines.
  */
 void writeFeatures(std::ostream& out, const FeatureList& points);
 

@@ -1,0 +1,75 @@
+#include "detector/video_detection.hpp"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <opencv2/videoio.hpp>
+#include <string>
+
+#include "detector/space_time_detector.hpp"
+#include "video/progress.hpp"
+#include "video/read_ahead.hpp"
+#include "video/video_input.hpp"
+
+namespace stview {
+namespace {
+
+// Frames from the capture, decoded one thread ahead unless only one thread is allowed.
+class FrameSource {
+  public:
+    FrameSource(cv::VideoCapture& capture, bool ahead) : capture_(capture) {
+        if (ahead) ahead_ = std::make_unique<ReadAhead>(capture);
+    }
+    bool read(cv::Mat& frame) { return ahead_ ? ahead_->read(frame) : capture_.read(frame); }
+
+  private:
+    cv::VideoCapture& capture_;
+    std::unique_ptr<ReadAhead> ahead_;
+};
+
+std::string sizeText(cv::Size size) {
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+}  // namespace
+
+bool detectVideo(const DetectSettings& settings, const DetectionSteps& steps) {
+    cv::VideoCapture capture;
+    if (!openVideo(capture, settings.videoFile, settings.firstFrame, stderr)) {
+        throw VideoFailure("could not open the video " + settings.videoFile, true);
+    }
+    const long last = settings.lastFrame >= 0 ? settings.lastFrame : INT_MAX;
+    const long total = expectedFrames(capture, settings.firstFrame, last);
+    FrameSource frames(capture, settings.threads != 1);
+    cv::Mat frame;
+    if (!frames.read(frame) || frame.empty()) {
+        throw VideoFailure("no frame in " + settings.videoFile + " from frame " +
+                           std::to_string(settings.firstFrame) + " on");
+    }
+    SpaceTimeDetector detector(frame.size(), settings.detector, settings.firstFrame);
+    if (steps.started) steps.started();
+    ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total, "done");
+    FeatureList points;
+    for (long n = settings.firstFrame; n < last && !frame.empty(); ++n) {
+        if (steps.stop && steps.stop()) return false;
+        if (frame.size() != detector.frameSize()) {
+            throw VideoFailure("frame " + std::to_string(n) + " of " + settings.videoFile + " is " +
+                               sizeText(frame.size()) + ", the first frame was " +
+                               sizeText(detector.frameSize()));
+        }
+        detector.addFrame(frame, points);
+        steps.take(points);
+        points.clear();
+        if (!settings.quiet) progress.frameWritten();
+        if (!frames.read(frame)) frame.release();
+    }
+    if (steps.stop && steps.stop()) return false;
+    detector.finish(points);
+    steps.take(points);
+    if (!settings.quiet) progress.finish();
+    return true;
+}
+
+}  // namespace stview

@@ -1,0 +1,31 @@
+// The compiled half of the Python package: each function of core.hpp under its Python name,
+// with its docstring. The package stview wraps these (argument checks, Features).
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "core.hpp"
+
+namespace py = pybind11;
+namespace sp = stview::python;
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "stview's compiled core; use the package stview instead.";
+    py::register_exception_translator([](std::exception_ptr failure) {
+        try {
+            if (failure) std::rethrow_exception(failure);
+        } catch (const sp::SystemFailure& e) {
+            PyErr_SetString(PyExc_OSError, e.what());
+        }
+    });
+
+    m.def("read_features", &sp::readFeatures, py::arg("path"),
+          "read_features(path) -> (points, hog, hof)\n\n"
+          "Parses a features file: points (N, 7) float64; hog (N, 72) and hof (N, 90) float32,\n"
+          "or None when the file holds no such columns. Skipped lines are reported on stderr.");
+    m.def("write_features", &sp::writeFeatures, py::arg("path"), py::arg("points"), py::arg("hog"),
+          py::arg("hof"), py::arg("command"),
+          "write_features(path, points, hog, hof, command)\n\n"
+          "Writes points (N, 7) float64 and hog (N, 72) / hof (N, 90) float32 (or None) as the\n"
+          "file stdetect writes, under its name only once complete.");
+}

@@ -1,0 +1,11 @@
+"""stview: space-time interest points in video, from Python.
+
+detect and Detector find the points stdetect finds, read_features and write_features
+read and write its features files, draw and render draw them as the stview viewer does.
+Points are numpy arrays in a Features record; see help(stview.Features).
+"""
+
+from .features import Features, concat
+from .files import read_features, write_features
+
+__all__ = ["Features", "concat", "read_features", "write_features"]

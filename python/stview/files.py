@@ -1,0 +1,61 @@
+"""Features files: read_features and write_features."""
+
+from __future__ import annotations
+
+import errno
+import os
+
+from . import _core
+from .features import Features
+
+
+def _existing_file(path: "os.PathLike[str] | str", what: str) -> str:
+    path = os.fspath(path)
+    if not os.path.exists(path):
+        raise FileNotFoundError(errno.ENOENT, f"no {what} {path}", path)
+    if os.path.isdir(path):
+        raise IsADirectoryError(errno.EISDIR, f"the {what} {path} is a folder", path)
+    return path
+
+
+def _output_file(path: "os.PathLike[str] | str") -> str:
+    path = os.fspath(path)
+    if os.path.isdir(path):
+        raise IsADirectoryError(errno.EISDIR, f"the output {path} is a folder", path)
+    folder = os.path.dirname(path) or "."
+    if not os.path.isdir(folder):
+        raise FileNotFoundError(errno.ENOENT, f"no folder {folder} for the output {path}", path)
+    return path
+
+
+def read_features(path: "os.PathLike[str] | str") -> Features:
+    """Reads a features file (as stdetect writes it, or any file stview plays).
+
+    Records are the lines holding seven numbers; lines starting with '#' are comments,
+    and other non-blank lines are skipped and reported on standard error with their count
+    and the first one's number, as stview's loader reports them. Descriptors are read
+    when the header's "# columns:" line names them (hog[72], hof[90]), else when the first
+    record has 79 (HOG), 97 (HOF) or 169 (both) columns.
+
+    Returns Features: points (N, 7) float64, exactly the values of the file; hog (N, 72)
+    and hof (N, 90) float32 or None. Raises FileNotFoundError, OSError, or ValueError
+    naming the line when a record lacks its descriptor numbers.
+    """
+    points, hog, hof = _core.read_features(_existing_file(path, "features file"))
+    return Features(points, hog, hof)
+
+
+def write_features(path: "os.PathLike[str] | str", features: Features) -> None:
+    """Writes features as the file stdetect writes: its header lines, then one line per
+    point (id x y t sigma2 tau2 value, exact), then the descriptors printed with %.4g.
+
+    The file appears under its name only once complete. read_features gives back the
+    same points bit for bit, and writing what it read gives the same file. Raises
+    ValueError when id, x, y or t is not a whole number in C int's range, OSError when
+    the file cannot be written.
+    """
+    if not isinstance(features, Features):
+        raise TypeError(f"features: expected stview.Features, got {type(features).__name__}")
+    command = " ".join(["python3", "stview.write_features", os.fspath(path)])
+    _core.write_features(_output_file(path), features.points, features.hog, features.hof,
+                         command)
