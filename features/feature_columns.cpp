@@ -163,31 +163,25 @@ FeatureList featuresFromColumns(const double* points, std::size_t count, const f
     return list;
 }
 
-FeatureColumns columnsFromFeatures(const FeatureList& points, bool hog, bool hof) {
-    FeatureColumns columns;
-    columns.hasHog = hog;
-    columns.hasHof = hof;
-    columns.points.reserve(points.size() * kFeatureFields);
-    columns.hog.reserve(hog ? points.size() * kHogLength : 0);
-    columns.hof.reserve(hof ? points.size() * kHofLength : 0);
+void appendColumns(const FeatureList& points, FeatureColumns& columns) {
+    const bool hog = columns.hasHog, hof = columns.hasHof;
     const std::size_t length = (hog ? kHogLength : 0) + (hof ? kHofLength : 0);
     for (const FeaturePoint& p : points) {
+        if (length > 0 && (!p.array || p.array->size() < length)) {
+            throw std::invalid_argument("record " + std::to_string(p.id) + " holds " +
+                                        std::to_string(p.array ? p.array->size() : 0) +
+                                        " descriptor numbers, not " + std::to_string(length));
+        }
         for (double field : {double(p.id), double(p.x), double(p.y), double(p.t), p.spatialVariance,
                              p.temporalVariance, p.value}) {
             columns.points.push_back(field);
         }
         if (length == 0) continue;
-        if (!p.array || p.array->size() < length) {
-            throw std::invalid_argument("record " + std::to_string(p.id) + " holds " +
-                                        std::to_string(p.array ? p.array->size() : 0) +
-                                        " descriptor numbers, not " + std::to_string(length));
-        }
-        const auto* values = p.array->data();
+        const double* values = p.array->data();
         if (hog) columns.hog.insert(columns.hog.end(), values, values + kHogLength);
         if (hof)
             columns.hof.insert(columns.hof.end(), values + length - kHofLength, values + length);
     }
-    return columns;
 }
 
 }  // namespace stview

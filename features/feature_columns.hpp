@@ -57,10 +57,11 @@ FeatureList featuresFromColumns(const double* points, std::size_t count, const f
                                 const float* hof);
 
 /**
- * @brief Columns from records: the seven fields, and the descriptors the records' arrays
- * hold (HOG first when @p hog, then HOF when @p hof), as featuresFromColumns takes them.
- * @throws std::invalid_argument naming the record when its array is shorter than asked.
+ * @brief Appends records to columns: the seven fields, and the descriptors the records'
+ * arrays hold (HOG first when columns.hasHog, then HOF when columns.hasHof), as
+ * featuresFromColumns takes them.
+ * @throws std::invalid_argument naming the record when its array is shorter than that.
  */
-FeatureColumns columnsFromFeatures(const FeatureList& points, bool hog, bool hof);
+void appendColumns(const FeatureList& points, FeatureColumns& columns);
 
 }  // namespace stview

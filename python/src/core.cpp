@@ -1,10 +1,14 @@
 #include "core.hpp"
 
 #include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgproc.hpp>
 #include <utility>
 #include <vector>
 
 #include "detector/output_file.hpp"
+#include "detector/video_detection.hpp"
 #include "features/feature_columns.hpp"
 #include "features/features_file.hpp"
 
@@ -36,6 +40,43 @@ const float* descriptorRows(const py::object& array, std::size_t rows, int colum
         throw std::invalid_argument("descriptors must be (N, " + std::to_string(columns) + ")");
     }
     return values.data();
+}
+
+// The options as stdetect reads them; a refused one raises ValueError with stdetect's line.
+DetectSettings readSettings(const std::vector<std::string>& arguments) {
+    DetectSettings settings;
+    const DetectCommand command = readDetectSettings(arguments, settings);
+    if (command.kind != DetectCommand::Run) throw std::invalid_argument(command.error);
+    return settings;
+}
+
+// OpenCV's thread count for one call (one per core unless a count is given), then back.
+class ThreadCount {
+  public:
+    explicit ThreadCount(int threads) : previous_(cv::getNumThreads()) {
+        cv::setNumThreads(threads > 0 ? threads : cv::getNumberOfCPUs());
+    }
+    ~ThreadCount() { cv::setNumThreads(previous_); }
+    ThreadCount(const ThreadCount&) = delete;
+    ThreadCount& operator=(const ThreadCount&) = delete;
+
+  private:
+    int previous_;
+};
+
+// Between frames, with the GIL taken back for a moment: a pending Ctrl-C (or another
+// signal whose handler raises) becomes the Python exception, thrown through the C++ work.
+bool checkSignals() {
+    py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    return false;
+}
+
+FeatureColumns emptyColumns(const DetectorOptions& options) {
+    FeatureColumns columns;
+    columns.hasHog = options.hog;
+    columns.hasHof = options.hof;
+    return columns;
 }
 
 }  // namespace
@@ -73,5 +114,91 @@ void writeFeatures(const std::string& path, const py::array_t<double>& points,
         throw SystemFailure(failure.what());
     }
 }
+
+py::tuple detect(const std::vector<std::string>& arguments) {
+    const DetectSettings settings = readSettings(arguments);
+    FeatureColumns columns = emptyColumns(settings.detector);
+    {
+        py::gil_scoped_release release;
+        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+        const ThreadCount threads(settings.threads);
+        DetectionSteps steps;
+        steps.take = [&](FeatureList& points) { appendColumns(points, columns); };
+        steps.stop = checkSignals;
+        try {
+            detectVideo(settings, steps);
+        } catch (const VideoFailure& failure) {
+            throw SystemFailure(failure.what());
+        }
+    }
+    return toArrays(std::move(columns));
+}
+
+// One call at a time on a Detector: a second, concurrent one is refused, never interleaved.
+class Detector::Use {
+  public:
+    explicit Use(Detector& detector) : busy_(detector.busy_) {
+        if (busy_.exchange(true)) {
+            throw std::runtime_error("this Detector is in use by another thread");
+        }
+        if (detector.finished_) {
+            busy_ = false;
+            throw std::runtime_error("Detector: no frame can be added after finish()");
+        }
+    }
+    ~Use() { busy_ = false; }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+
+  private:
+    std::atomic<bool>& busy_;
+};
+
+Detector::Detector(int width, int height, const std::vector<std::string>& arguments, bool rgb)
+    : settings_(readSettings(arguments)), rgb_(rgb) {
+    detector_ = std::make_unique<SpaceTimeDetector>(cv::Size(width, height), settings_.detector,
+                                                    settings_.firstFrame);
+}
+
+py::tuple Detector::add(const py::array_t<std::uint8_t, py::array::c_style>& frame) {
+    const Use use(*this);
+    const int channels = frame.ndim() == 3 ? static_cast<int>(frame.shape(2)) : 1;
+    if (frame.ndim() < 2 || frame.ndim() > 3 || (channels != 1 && channels != 3)) {
+        throw std::invalid_argument("a frame is uint8 (H, W) or (H, W, 3)");
+    }
+    const cv::Mat image(static_cast<int>(frame.shape(0)), static_cast<int>(frame.shape(1)),
+                        CV_8UC(channels), const_cast<std::uint8_t*>(frame.data()));
+    FeatureColumns columns = emptyColumns(settings_.detector);
+    {
+        py::gil_scoped_release release;
+        const ThreadCount threads(settings_.threads);
+        FeatureList points;
+        if (rgb_ && channels == 3) {
+            cv::Mat grey;  // the grey of the same pixels in BGR order
+            cv::cvtColor(image, grey, cv::COLOR_RGB2GRAY);
+            detector_->addFrame(grey, points);
+        } else {
+            detector_->addFrame(image, points);
+        }
+        appendColumns(points, columns);
+    }
+    return toArrays(std::move(columns));
+}
+
+py::tuple Detector::finish() {
+    const Use use(*this);
+    FeatureColumns columns = emptyColumns(settings_.detector);
+    {
+        py::gil_scoped_release release;
+        const ThreadCount threads(settings_.threads);
+        FeatureList points;
+        detector_->finish(points);
+        appendColumns(points, columns);
+    }
+    finished_ = true;
+    return toArrays(std::move(columns));
+}
+
+int Detector::framesAdded() const { return detector_->framesAdded(); }
 
 }  // namespace stview::python

@@ -7,8 +7,14 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "detector/space_time_detector.hpp"
+#include "detector/stdetect_options.hpp"
 
 namespace stview::python {
 
@@ -26,5 +32,32 @@ py::tuple readFeatures(const std::string& path);
 /// Writes the file stdetect writes, atomically. hog and hof: arrays or None.
 void writeFeatures(const std::string& path, const py::array_t<double>& points,
                    const py::object& hog, const py::object& hof, const std::string& command);
+
+/**
+ * Runs stdetect's detection on the video and frame range that @p arguments (stdetect's
+ * options) name, the GIL released; Ctrl-C raises KeyboardInterrupt between frames.
+ * Returns (points, hog or None, hof or None) as readFeatures does.
+ */
+py::tuple detect(const std::vector<std::string>& arguments);
+
+/// SpaceTimeDetector fed with numpy frames; see the package's Detector.
+class Detector {
+  public:
+    /// @p arguments: stdetect's detector options (-ff, --scales, --k, --threshold,
+    /// --descriptors, --threads); @p rgb: 3-channel frames come in RGB order.
+    Detector(int width, int height, const std::vector<std::string>& arguments, bool rgb);
+    /// @p frame: C-contiguous uint8 (H, W) or (H, W, 3). Returns the records that became final.
+    py::tuple add(const py::array_t<std::uint8_t, py::array::c_style>& frame);
+    py::tuple finish();
+    int framesAdded() const;
+
+  private:
+    class Use;
+    DetectSettings settings_;
+    std::unique_ptr<SpaceTimeDetector> detector_;
+    bool rgb_;
+    bool finished_ = false;
+    std::atomic<bool> busy_{false};
+};
 
 }  // namespace stview::python

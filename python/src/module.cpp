@@ -28,4 +28,18 @@ PYBIND11_MODULE(_core, m) {
           "write_features(path, points, hog, hof, command)\n\n"
           "Writes points (N, 7) float64 and hog (N, 72) / hof (N, 90) float32 (or None) as the\n"
           "file stdetect writes, under its name only once complete.");
+    m.def("detect", &sp::detect, py::arg("arguments"),
+          "detect(arguments) -> (points, hog, hof)\n\n"
+          "Runs stdetect's detection; arguments are stdetect's options (-v video, ...).\n"
+          "Releases the GIL; Ctrl-C raises KeyboardInterrupt between frames.");
+    py::class_<sp::Detector>(m, "Detector",
+                             "Frame-by-frame detection on numpy frames (see stview.Detector).")
+        .def(py::init<int, int, const std::vector<std::string>&, bool>(), py::arg("width"),
+             py::arg("height"), py::arg("arguments"), py::arg("rgb"),
+             "Detector(width, height, arguments, rgb): arguments are stdetect's detector "
+             "options.")
+        .def("add", &sp::Detector::add, py::arg("frame"),
+             "add(frame) -> (points, hog, hof): frame uint8 (H, W) or (H, W, 3), C order.")
+        .def("finish", &sp::Detector::finish, "finish() -> (points, hog, hof): the rest.")
+        .def_property_readonly("frames_added", &sp::Detector::framesAdded, "Frames added so far.");
 }

@@ -5,7 +5,8 @@ read and write its features files, draw and render draw them as the stview viewe
 Points are numpy arrays in a Features record; see help(stview.Features).
 """
 
+from .detection import Detector, detect
 from .features import Features, concat
 from .files import read_features, write_features
 
-__all__ = ["Features", "concat", "read_features", "write_features"]
+__all__ = ["Detector", "Features", "concat", "detect", "read_features", "write_features"]

@@ -16,18 +16,34 @@ def work(tmp_path_factory):
     folder = tmp_path_factory.mktemp("stview")
     clip = folder / "clip.avi"
     subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-                    "testsrc2=size=128x96:rate=25", "-frames:v", "20", "-c:v", "mjpeg",
-                    "-q:v", "2", str(clip)], check=True)
+                    "testsrc2=size=128x96:rate=25", "-frames:v", "20", "-c:v", "rawvideo",
+                    "-pix_fmt", "bgr24", str(clip)], check=True)  # lossless: exact frames
     (folder / "bad.txt").write_text("# columns: id x y t sigma2 tau2 H hog[72]\n0 1 2 3 4 2 1\n")
     (folder / "mixed.txt").write_text("0 1 2 3 4 2 1 junk\nnot a record\n\n1 5 6 7 8 2 0.5\n")
     return folder
 
 
-def test_files_agree_with_stdetect(work):
+def rgb_frames(clip):
+    raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", str(clip), "-f",
+                          "rawvideo", "-pix_fmt", "rgb24", "-"], check=True,
+                         capture_output=True).stdout
+    return np.frombuffer(raw, np.uint8).reshape(-1, 96, 128, 3)
+
+
+def test_agrees_with_stdetect(work):
     out = work / "clip.txt"
     subprocess.run([STDETECT, "-v", str(work / "clip.avi"), "-o", str(out), "--quiet",
                     "--descriptors", "hog,hof"], check=True)
     f = stview.read_features(out)
+    d = stview.detect(work / "clip.avi", descriptors="hog,hof", threads=1)
+    assert d.points.tobytes() == f.points.tobytes()
+    text = lambda a: [" ".join("%.4g" % v for v in row) for row in a]  # noqa: E731
+    assert text(d.hog) == text(f.hog) and text(d.hof) == text(f.hof)
+    det = stview.Detector((128, 96), descriptors=("hog", "hof"), color="rgb")
+    parts = [det.add(frame) for frame in rgb_frames(work / "clip.avi")]
+    s = stview.concat(parts + [det.finish()])
+    assert np.array_equal(s.points, d.points) and np.array_equal(s.hog, d.hog)
+    assert np.array_equal(s.hof, d.hof) and len(parts[0]) == 0
     assert f.points.dtype == np.float64 and f.hog.shape == (len(f), 72) and len(f) > 10
     assert f.hof.dtype == np.float32 and f.hof.shape == (len(f), 90)
     stview.write_features(work / "again.txt", f)
@@ -46,7 +62,29 @@ def test_skipped_lines_reported_as_the_viewer_does(work, capfd):
     assert f.hog is None and "Skipped 1 line(s)" in capfd.readouterr().err
 
 
+def refused_frame(w):
+    det = stview.Detector((128, 96), scales=((4,), (2,)), color="rgb")
+    frames = np.pad(rgb_frames(w / "clip.avi"), ((0, 0), (0, 0), (1, 1), (0, 0)))
+    with pytest.raises(ValueError, match="frame 0 is 130x96"):
+        det.add(frames[0])
+    s = stview.concat([det.add(f[:, 1:-1]) for f in frames] + [det.finish()])  # unpacked rows
+    d = stview.detect(w / "clip.avi", scales=((4,), (2,)))
+    assert np.array_equal(s.points, d.points)
+    det.add(frames[0, :, 1:-1])
+
+
 BAD = [
+    (refused_frame, RuntimeError, "after finish"),
+    (lambda w: stview.detect(w / "none.avi"), FileNotFoundError, "none.avi"),
+    (lambda w: stview.detect(w / "bad.txt"), OSError, "could not open"),
+    (lambda w: stview.detect(w / "clip.avi", scales=((4, -1), (2,))), ValueError,
+     "scales: variance -1 is not positive"),
+    (lambda w: stview.detect(w / "clip.avi", descriptors="hug"), ValueError, "descriptors"),
+    (lambda w: stview.detect(w / "clip.avi", first=5, last=2), ValueError, "last: 2"),
+    (lambda w: stview.Detector((128, 96), k=float("nan")), ValueError, "k: 'nan'"),
+    (lambda w: stview.Detector((128, 96), color="yuv"), ValueError, "color"),
+    (lambda w: stview.Detector((128, 96)).add(np.zeros((96, 128), np.float32)), ValueError,
+     "frame 0: expected uint8"),
     (lambda w: stview.read_features(w / "missing.txt"), FileNotFoundError, "missing.txt"),
     (lambda w: stview.read_features(w), IsADirectoryError, "folder"),
     (lambda w: stview.read_features(w / "bad.txt"), ValueError, "line 2"),
