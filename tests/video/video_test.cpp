@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "video/frame_cache.hpp"
 #include "video/progress.hpp"
 #include "video/read_ahead.hpp"
 #include "video/video_input.hpp"
@@ -91,6 +92,62 @@ TEST(PositionCapture, JumpsOrFastForwardsToTheFirstFrame) {
         EXPECT_EQ(printed, text) << first;
         EXPECT_EQ(capture.read(frame) ? frame.at<uchar>(0, 0) : -1, next) << first;
     }
+}
+
+// 300 frames of 96 x 64 whose number shows as nine dark or bright blocks, made by
+// FFmpeg with one keyframe every 250 frames; "" when it cannot be made.
+std::string numberedVideo(const std::string& name, const std::string& codec) {
+    const std::string path = testing::TempDir() + std::to_string(::getpid()) + name;
+    const std::string command =
+        "ffmpeg -v error -y -f rawvideo -pix_fmt gray -s 96x64 -r 25 -i - " + codec +
+        " -g 250 -pix_fmt yuv420p " + path;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> pipe(popen(command.c_str(), "w"), &pclose);
+    cv::Mat frame(64, 96, CV_8UC1);
+    for (int n = 0; n < 300 && pipe; ++n) {
+        for (int bit = 0; bit < 9; ++bit)
+            frame(cv::Rect(bit % 6 * 16, bit / 6 * 16, 16, 16)).setTo(n >> bit & 1 ? 200 : 30);
+        frame(cv::Rect(0, 32, 96, 32)).setTo(120);
+        std::fwrite(frame.data, 1, frame.total(), pipe.get());
+    }
+    return pipe && pclose(pipe.release()) == 0 ? path : "";
+}
+
+int numberOf(const cv::Mat& frame) {
+    int n = 0;
+    for (int bit = 0; bit < 9; ++bit)
+        n |= (cv::mean(frame(cv::Rect(bit % 6 * 16 + 4, bit / 6 * 16 + 4, 8, 8)))[1] > 115) << bit;
+    return n;
+}
+
+// MPEG-TS is where OpenCV's own frame seek lands on the wrong frame.
+TEST(FrameCache, GivesEveryFrameByItsNumberBothWaysWithSparseKeyframes) {
+    for (const auto& [name, codec] : {std::pair{"gop.mp4", "-c:v libx264"},
+                                      {"gop.ts", "-c:v libx264"},
+                                      {"gop.avi", "-c:v mpeg4 -bf 2 -q:v 3"}}) {
+        SCOPED_TRACE(name);
+        const std::string path = numberedVideo(name, codec);
+        ASSERT_NE(path, "");
+        cv::VideoCapture capture(path, cv::CAP_FFMPEG);
+        FrameCache cache(capture, path, 0, 8);
+        cv::Mat frame;
+        for (long long n : {5, 4, 0, 299, 260, 17, 18, 19, 251, 250, 249, 100, 3, 298, 290}) {
+            ASSERT_TRUE(cache.get(n, frame)) << n;
+            EXPECT_EQ(numberOf(frame), n);
+        }
+        for (long long n = 200; n < 208; ++n) cache.get(n, frame);
+        const long long decoded = cache.decoded();
+        for (long long n = 207; n >= 200; --n) {  // the last 8 decoded are kept
+            ASSERT_TRUE(cache.get(n, frame));
+            EXPECT_EQ(numberOf(frame), n);
+        }
+        EXPECT_EQ(cache.decoded(), decoded);
+        EXPECT_FALSE(cache.get(300, frame));
+        ASSERT_TRUE(cache.get(2, frame));
+        EXPECT_EQ(numberOf(frame), 2);
+        std::remove(path.c_str());
+    }
+    EXPECT_EQ(FrameCache::capacityFor(640 * 480 * 3), 48u);
+    EXPECT_EQ(FrameCache::capacityFor(1920 * 1080 * 3), 43u);
 }
 
 }  // namespace
