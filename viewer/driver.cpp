@@ -2,11 +2,7 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/highgui.hpp>
@@ -18,40 +14,11 @@
 #include "viewer/display.hpp"
 #include "viewer/feature_index.hpp"
 #include "viewer/option_table.hpp"
-#include "viewer/overlay.hpp"
-#include "viewer/playback_keys.hpp"
+#include "viewer/player.hpp"
 #include "viewer/settings.hpp"
-#include "viewer/video_writer.hpp"
 
 namespace stview {
 namespace {
-
-const char* const kWindowName = "Features";
-
-volatile std::sig_atomic_t interruptRequested = 0;
-
-extern "C" void requestInterrupt(int) { interruptRequested = 1; }
-
-// While it lives, Ctrl-C (SIGINT) only sets a flag that the frame loop checks,
-// so that the output can still be closed properly.
-class InterruptGuard {
-  public:
-    InterruptGuard() {
-        interruptRequested = 0;
-        struct sigaction action = {};
-        action.sa_handler = requestInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &previous_);
-    }
-    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
-    InterruptGuard(const InterruptGuard&) = delete;
-    InterruptGuard& operator=(const InterruptGuard&) = delete;
-    bool requested() const { return interruptRequested != 0; }
-
-  private:
-    struct sigaction previous_ = {};
-};
 
 // The output's encoder settings; --fps source takes the input's announced rate.
 EncoderSettings encoderSettings(const cv::VideoCapture& capture, const ViewerSettings& settings) {
@@ -71,91 +38,11 @@ EncoderSettings encoderSettings(const cv::VideoCapture& capture, const ViewerSet
     return encoder;
 }
 
-// The input's announced frame rate for --realtime; 25 when it announces none.
-double displayRate(const cv::VideoCapture& capture, const ViewerSettings& settings) {
-    const double rate = capture.get(cv::CAP_PROP_FPS);
-    if (rate > 0 && rate <= 1000) return rate;
-    std::fprintf(stderr, "--realtime: %s announces no frame rate; showing 25 per second\n",
-                 settings.videoFile.c_str());
-    return 25;
-}
-
-// False once the user has closed the window. OpenCV's Qt back end reports a
-// closed window as not visible while other windows remain, and throws once the
-// last one is gone.
-bool windowOpen() {
-    try {
-        return cv::getWindowProperty(kWindowName, cv::WND_PROP_VISIBLE) >= 1;
-    } catch (const cv::Exception&) {
-        return false;
-    }
-}
-
-using Clock = std::chrono::steady_clock;
-
-// When each frame is due: counted from a start time rather than by a fixed
-// sleep per frame, so that decoding and drawing time does not add up. Without
-// a rate every frame is due 10 ms after the previous one was shown.
-class FramePacer {
-  public:
-    explicit FramePacer(double framesPerSecond)
-        : period_(framesPerSecond > 0 ? std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(1 / framesPerSecond))
-                                      : Clock::duration::zero()) {}
-
-    // Counts from now again, as after a pause.
-    void restart() {
-        start_ = Clock::now();
-        shown_ = 0;
-    }
-    // When the frame after the one just shown is due.
-    Clock::time_point nextDue() {
-        if (period_ == Clock::duration::zero()) return Clock::now() + std::chrono::milliseconds(10);
-        return start_ + period_ * ++shown_;
-    }
-
-  private:
-    Clock::duration period_;
-    Clock::time_point start_ = Clock::now();
-    long long shown_ = 0;
-};
-
-// Keeps the window responsive until @p due, and returns the first key or
-// window event that changes playback (Continue when none does).
-PlaybackAction waitUntil(Clock::time_point due, bool pauseEachFrame,
-                         const InterruptGuard& interrupt) {
-    do {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now());
-        const int key = cv::waitKey(static_cast<int>(std::max<long long>(1, left.count())));
-        const PlaybackAction action = playbackAction(key, pauseEachFrame, false, windowOpen());
-        if (action != PlaybackAction::Continue) return action;
-    } while (Clock::now() < due && !interrupt.requested());
-    return PlaybackAction::Continue;
-}
-
-// Waits for a key as waitKey(0) would, but looks at Ctrl-C and the window in
-// between. False when playback should end.
-bool waitWhilePaused(bool pauseEachFrame, const InterruptGuard& interrupt) {
-    while (!interrupt.requested()) {
-        switch (playbackAction(cv::waitKey(50), pauseEachFrame, true, windowOpen())) {
-            case PlaybackAction::Quit:
-                return false;
-            case PlaybackAction::Resume:
-            case PlaybackAction::Step:
-                return true;
-            case PlaybackAction::Continue:
-            case PlaybackAction::Pause:
-                break;
-        }
-    }
-    return true;
-}
-
-int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
-              const ViewerSettings& settings) {
-    const bool writing = !settings.outputFile.empty();
-    const bool window = !settings.noWindow;
-    const bool showProgress = writing && !window;
+// Draws and writes the range without a window, as fast as frames decode.
+int renderVideo(cv::VideoCapture& capture, const FeatureIndex& features,
+                const ViewerSettings& settings, OutputVideo& output,
+                const InterruptGuard& interrupt) {
+    const bool showProgress = output.enabled();
     const long total =
         showProgress ? expectedFrames(capture, settings.firstFrame, settings.lastFrame) : 0;
 
@@ -167,57 +54,20 @@ int playVideo(cv::VideoCapture& capture, const FeatureIndex& features,
                      settings.videoFile.c_str(), settings.firstFrame);
         return kExitFailed;
     }
-    const InterruptGuard interrupt;
-    VideoFileWriter writer;
-    if (writing &&
-        !writer.open(settings.outputFile, frame.size(), encoderSettings(capture, settings))) {
-        std::fprintf(stderr, "Could not open the output video %s for writing: %s\n",
-                     settings.outputFile.c_str(), writer.error().c_str());
-        return kExitFailed;
-    }
+    if (output.enabled() && !output.open(frame.size())) return kExitFailed;
     ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total);
-    FramePacer pacer(window && settings.realtime ? displayRate(capture, settings) : 0);
-    // The window opens at the frame's size; it stays resizable.
-    if (window) cv::resizeWindow(kWindowName, frame.size());
     // 64-bit count so that a last frame near INT_MAX cannot overflow it.
     for (long long n = settings.firstFrame;
          n < settings.lastFrame && !frame.empty() && !interrupt.requested(); ++n) {
         features.draw(frame, static_cast<int>(n));
-        PlaybackAction action = PlaybackAction::Continue;
-        if (window) {
-            cv::imshow(kWindowName, frame);
-            action = waitUntil(pacer.nextDue(), settings.pause, interrupt);
+        if (output.enabled()) {
+            if (!output.write(frame)) return kExitFailed;
+            progress.frameWritten();
         }
-        // The frame shown is also written, so that the output ends where playback did.
-        if (writing) {
-            if (!writer.write(frame)) {
-                std::fprintf(stderr, "Could not write the output video %s: %s\n",
-                             settings.outputFile.c_str(), writer.error().c_str());
-                return kExitFailed;
-            }
-            if (showProgress) progress.frameWritten();
-        }
-        if (action == PlaybackAction::Quit) break;
         frames.read(frame);
-        if (window && (settings.pause || action == PlaybackAction::Pause)) {
-            if (!waitWhilePaused(settings.pause, interrupt)) break;
-            pacer.restart();
-        }
     }
     if (showProgress) progress.finish();
-    if (writing && !writer.close()) {
-        std::fprintf(stderr, "Could not finish the output video %s: %s\n",
-                     settings.outputFile.c_str(), writer.error().c_str());
-        return kExitFailed;
-    }
-    if (interrupt.requested()) {
-        if (writing) {
-            std::fprintf(stderr, "Interrupted: %ld frames written to %s\n", writer.framesWritten(),
-                         settings.outputFile.c_str());
-        }
-        return kExitInterrupted;
-    }
-    return kExitOk;
+    return output.finish(interrupt);
 }
 
 }  // namespace
@@ -275,10 +125,12 @@ int runViewer(int argc, const char* const* argv) {
     std::fflush(stdout);
     if (!opened) return kExitFailed;
 
-    const int status = playVideo(capture, FeatureIndex(points), settings);
+    const FeatureIndex features(points, settings.colours);
+    const InterruptGuard interrupt;
+    OutputVideo output(settings, encoderSettings(capture, settings));
+    const int status = window ? playInWindow(capture, features, settings, output, interrupt)
+                              : renderVideo(capture, features, settings, output, interrupt);
     capture.release();
-    // A window the user closed is gone already (and destroying it would throw).
-    if (window && windowOpen()) cv::destroyWindow(kWindowName);
     return status;
 }
 

@@ -1,15 +1,8 @@
 #pragma once
 
-namespace stview {
+#include "viewer/session.hpp"
 
-/// Exit statuses of the viewer.
-enum ExitStatus : int {
-    kExitOk = 0,
-    kExitFailed = 1,         ///< a run that could not do what was asked
-    kExitNoDisplay = 2,      ///< a window was needed but no display could be reached
-    kExitInterrupted = 130,  ///< stopped by SIGINT (Ctrl-C); the output was closed
-    kExitBadOptions = -1,    ///< option handling raised an exception
-};
+namespace stview {
 
 /**
  * @brief The whole viewer: reads the command line, plays the video with the

@@ -52,7 +52,7 @@ FeatureIndex::Stamp FeatureIndex::makeStamp(int radius, int left, int top, int r
     return stamp;
 }
 
-FeatureIndex::FeatureIndex(const FeatureList& points) {
+FeatureIndex::FeatureIndex(const FeatureList& points, CircleColours colours) {
     std::vector<Entry> entries;
     entries.reserve(points.size());
     int largestRadius = -1;
@@ -61,7 +61,10 @@ FeatureIndex::FeatureIndex(const FeatureList& points) {
         const int size = markerSize(point.spatialVariance);
         if (distance < 0 || size < 0) continue;
         const int radius = markerRadius(size);
-        entries.push_back({point.t - distance, point.t + distance, point.x, point.y, radius});
+        const cv::Vec3b colour =
+            colours == CircleColours::ByScale ? scaleColour(point.spatialVariance) : kYellow;
+        entries.push_back(
+            {point.t - distance, point.t + distance, point.x, point.y, radius, colour});
         if (radius <= kLargestStamp) largestRadius = std::max(largestRadius, radius);
     }
     // Points lasting longer than nearly all others are kept apart, so that one
@@ -85,11 +88,11 @@ FeatureIndex::FeatureIndex(const FeatureList& points) {
     }
 }
 
-void FeatureIndex::stampAt(cv::Mat& frame, const Stamp& stamp, int x, int y) {
-    const cv::Vec3b yellow(0, 255, 255);
+void FeatureIndex::stampAt(cv::Mat& frame, const Stamp& stamp, int x, int y,
+                           const cv::Vec3b& colour) {
     for (const Run& run : stamp.runs) {
         cv::Vec3b* pixels = frame.ptr<cv::Vec3b>(y + run.dy) + x;
-        std::fill(pixels + run.dx0, pixels + run.dx1 + 1, yellow);
+        std::fill(pixels + run.dx0, pixels + run.dx1 + 1, colour);
     }
 }
 
@@ -98,7 +101,7 @@ void FeatureIndex::drawEntry(cv::Mat& frame, const Entry& entry) const {
     if (entry.radius >= static_cast<int>(stamps_.size())) {
         // Too large to keep a pattern for: OpenCV draws and clips it.
         if (row >= std::numeric_limits<int>::min() && row <= std::numeric_limits<int>::max()) {
-            drawCircleOfRadius(frame, entry.x, static_cast<int>(row), entry.radius);
+            drawCircleOfRadius(frame, entry.x, static_cast<int>(row), entry.radius, entry.colour);
         }
         return;
     }
@@ -110,7 +113,7 @@ void FeatureIndex::drawEntry(cv::Mat& frame, const Entry& entry) const {
     const std::int64_t right = frame.cols - 1 - left, bottom = frame.rows - 1 - top;
     if (left < -reach || top < -reach || right < -reach || bottom < -reach) return;
     if (left >= reach && top >= reach && right >= reach && bottom >= reach) {
-        stampAt(frame, whole, entry.x, static_cast<int>(row));
+        stampAt(frame, whole, entry.x, static_cast<int>(row), entry.colour);
         return;
     }
     const auto near = [reach](std::int64_t d) { return static_cast<int>(std::min(d, reach + 1)); };
@@ -122,25 +125,33 @@ void FeatureIndex::drawEntry(cv::Mat& frame, const Entry& entry) const {
     auto found = clipped_.find(key);
     if (found == clipped_.end()) {
         if (clipped_.size() >= kMostClippedStamps) {
-            drawCircleOfRadius(frame, entry.x, static_cast<int>(row), entry.radius);
+            drawCircleOfRadius(frame, entry.x, static_cast<int>(row), entry.radius, entry.colour);
             return;
         }
         found = clipped_.emplace(key, makeStamp(entry.radius, l, t, r, b)).first;
     }
-    stampAt(frame, found->second, entry.x, static_cast<int>(row));
+    stampAt(frame, found->second, entry.x, static_cast<int>(row), entry.colour);
 }
 
-void FeatureIndex::draw(cv::Mat& frame, int frameNumber) const {
+int FeatureIndex::draw(cv::Mat& frame, int frameNumber) const {
+    int drawn = 0;
     const std::int64_t n = frameNumber;
     // Brief entries drawn in frame n start no earlier than n - span_.
     auto begin = std::lower_bound(brief_.begin(), brief_.end(), n - span_,
                                   [](const Entry& e, std::int64_t f) { return e.first < f; });
     for (auto it = begin; it != brief_.end() && it->first <= n; ++it) {
-        if (it->last >= n) drawEntry(frame, *it);
+        if (it->last >= n) {
+            drawEntry(frame, *it);
+            ++drawn;
+        }
     }
     for (const Entry& e : lasting_) {
-        if (e.first <= n && n <= e.last) drawEntry(frame, e);
+        if (e.first <= n && n <= e.last) {
+            drawEntry(frame, e);
+            ++drawn;
+        }
     }
+    return drawn;
 }
 
 }  // namespace stview

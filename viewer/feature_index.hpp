@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "features/feature_point.hpp"
+#include "viewer/overlay.hpp"
 
 namespace stview {
 
@@ -16,17 +17,20 @@ namespace stview {
  */
 class FeatureIndex {
   public:
-    explicit FeatureIndex(const FeatureList& points);
+    explicit FeatureIndex(const FeatureList& points, CircleColours colours = CircleColours::Yellow);
 
     /// Same result as drawFeatures(points, frame, frameNumber) on an 8-bit,
-    /// 3-channel frame. Not for concurrent calls on one index.
-    void draw(cv::Mat& frame, int frameNumber) const;
+    /// 3-channel frame (in each point's colour under CircleColours::ByScale).
+    /// Not for concurrent calls on one index.
+    /// @return how many points frame @p frameNumber carries
+    int draw(cv::Mat& frame, int frameNumber) const;
 
   private:
     struct Entry {
         std::int64_t first, last;  // frames in which the point is drawn
         int x, y;                  // y counted from the bottom, as in the file
         int radius;
+        cv::Vec3b colour;
     };
     // One row of a circle's pixels, relative to its centre.
     struct Run {
@@ -40,7 +44,7 @@ class FeatureIndex {
     void drawEntry(cv::Mat& frame, const Entry& entry) const;
     // The circle's pixels with the canvas edges at these distances from the centre.
     static Stamp makeStamp(int radius, int left, int top, int right, int bottom);
-    static void stampAt(cv::Mat& frame, const Stamp& stamp, int x, int y);
+    static void stampAt(cv::Mat& frame, const Stamp& stamp, int x, int y, const cv::Vec3b& colour);
 
     std::vector<Entry> brief_;    // lasting at most span_ frames, sorted by first frame
     std::vector<Entry> lasting_;  // the rest, scanned in every frame

@@ -1,5 +1,6 @@
 #include "viewer/overlay.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -24,15 +25,26 @@ void drawCircleMarker(cv::Mat& image, int x, int y, int size) {
     if (size >= 0) drawCircleOfRadius(image, x, y, markerRadius(size));
 }
 
-void drawCircleOfRadius(cv::Mat& image, int x, int y, int radius) {
+void drawCircleOfRadius(cv::Mat& image, int x, int y, int radius, const cv::Vec3b& colour) {
     // A circle that cannot touch the image draws nothing; skipping it also keeps
     // far-away centres from overflowing the drawing arithmetic.
     const std::int64_t reach = radius + kReach;
     if (x < -reach || y < -reach || x > image.cols - 1 + reach || y > image.rows - 1 + reach) {
         return;
     }
-    cv::circle(image, cv::Point(x, y), radius, cv::Scalar(0, 255, 255, 0), kThickness, cv::LINE_8,
-               0);
+    cv::circle(image, cv::Point(x, y), radius, cv::Scalar(colour[0], colour[1], colour[2], 0),
+               kThickness, cv::LINE_8, 0);
+}
+
+cv::Vec3b scaleColour(double spatialVariance) {
+    static const cv::Vec3b palette[] = {
+        {0, 159, 230}, {233, 180, 86}, {115, 158, 0},  {167, 121, 204},
+        {0, 94, 213},  {178, 114, 0},  {66, 228, 240},
+    };
+    constexpr int kLast = static_cast<int>(sizeof palette / sizeof palette[0]) - 1;
+    // A NaN or non-positive variance draws nothing anyway; it takes the first colour.
+    const double power = spatialVariance > 0 ? std::round(std::log2(spatialVariance)) : 0;
+    return palette[static_cast<int>(std::clamp(power - 2, 0.0, static_cast<double>(kLast)))];
 }
 
 int markerSize(double spatialVariance) {

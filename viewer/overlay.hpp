@@ -17,9 +17,24 @@ void drawCircleMarker(cv::Mat& image, int x, int y, int size);
 /// The marker's radius for a size: floor(3 * sqrt(size)); size must be >= 0.
 int markerRadius(int size);
 
-/// The marker's circle with a given radius (>= 0); centres far outside the
-/// image draw nothing.
-void drawCircleOfRadius(cv::Mat& image, int x, int y, int radius);
+/// The default circle colour (BGR).
+inline const cv::Vec3b kYellow(0, 255, 255);
+
+/// The marker's circle with a given radius (>= 0) and colour (BGR); centres far
+/// outside the image draw nothing.
+void drawCircleOfRadius(cv::Mat& image, int x, int y, int radius,
+                        const cv::Vec3b& colour = kYellow);
+
+/// How circles are coloured: all yellow, or by spatial variance (--color-by scale).
+enum class CircleColours { Yellow, ByScale };
+
+/**
+ * @brief The colour (BGR) of a spatial variance under --color-by scale: the
+ * Okabe-Ito palette, safe for colour-blind eyes, by the power of two nearest
+ * the variance: 4 or less orange, 8 sky blue, 16 bluish green, 32 reddish
+ * purple, 64 vermillion, 128 blue, 256 or more yellow.
+ */
+cv::Vec3b scaleColour(double spatialVariance);
 
 /**
  * @brief Draws every point of @p points that lies temporally close to frame

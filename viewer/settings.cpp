@@ -129,6 +129,14 @@ bool readOutputSettings(const OptionTable& table, ViewerSettings& settings, std:
         }
         if (!settings.fpsFromSource) settings.fps = fps;
     }
+    if (table.has("--color-by")) {
+        if (!valueOf(table, "--color-by", value, problem)) return false;
+        if (value != "scale" && value != "none") {
+            problem = "--color-by " + value + ": give scale (or none for yellow circles)";
+            return false;
+        }
+        settings.colours = value == "scale" ? CircleColours::ByScale : CircleColours::Yellow;
+    }
     return true;
 }
 
@@ -174,8 +182,12 @@ void printUsage(std::FILE* out) {
         "                  own rate\n"
         "   --realtime   : show frames at the input's own rate (25 per second if it names none)\n"
         "                  instead of as fast as they decode\n"
-        "   In the window, Esc or q quits; space pauses and resumes (with -p, any other key\n"
-        "   shows the next frame)\n",
+        "   --color-by scale : a colour per spatial variance instead of yellow circles\n"
+        "   In the window: Esc or q quits; space pauses and resumes; o hides and shows the\n"
+        "   circles; s saves the frame as shown to <video>-<frame>.png here. While paused\n"
+        "   (or with -p): right or . shows the next frame, left or , the previous one,\n"
+        "   Page Down/Up 25 frames on/back, Home/End the first/last frame (with -p any other\n"
+        "   key shows the next frame). The bar under the frame shows and sets the position\n",
         out);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "viewer/option_table.hpp"
+#include "viewer/overlay.hpp"
 
 namespace stview {
 
@@ -21,6 +22,7 @@ struct ViewerSettings {
     double fps = 25.0;           ///< --fps: frames per second of the output
     bool fpsFromSource = false;  ///< --fps source: the input video's own rate
     bool realtime = false;       ///< --realtime: show frames at the input's own rate
+    CircleColours colours = CircleColours::Yellow;  ///< --color-by scale: by spatial variance
 };
 
 /// What the driver does after reading the command line.
@@ -34,9 +36,9 @@ enum class SettingsOutcome {
 SettingsOutcome readSettings(const OptionTable& table, ViewerSettings& settings);
 
 /**
- * @brief Reads and checks --quality, --bitrate and --fps, and the output name
- * against the codec its extension leads to (a quality must fit that codec's
- * scale). Opens nothing.
+ * @brief Reads and checks --quality, --bitrate, --fps and --color-by, and the
+ * output name against the codec its extension leads to (a quality must fit that
+ * codec's scale). Opens nothing.
  * @return false, with one line naming the option in @p problem, when a value
  *         is refused.
  */

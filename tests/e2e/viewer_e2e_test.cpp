@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "features/features_file.hpp"
 #include "tests/e2e/harness.hpp"
 #include "viewer/overlay.hpp"
@@ -109,6 +111,41 @@ TEST(Viewer, WithoutADisplayOnlyTheOffscreenPlatformPlaysInRealTime) {
             EXPECT_EQ(readAllFrames(scratch("window.avi")).size(), 8u);
         }
     }
+}
+
+// The window steered by STVIEW_KEYS on the offscreen platform, paused on frame 12: three
+// frames on and one back shows frame 14 drawn anew (15's circle gone), End and Home jump, o
+// hides the circles, s saves what is shown here; the output holds the frames first played
+// forward, once each.
+TEST(Viewer, WindowStepsBothWaysSavesWhatItShowsAndWritesEachFrameOnce) {
+    const fs::path previous = fs::current_path();
+    fs::current_path(scratch(""));
+    setenv("STVIEW_KEYS", "space,right,right,right,left,s,end,s,home,o,s,pgdn,q", 1);
+    const RunResult run =
+        runBinary(STVIEW_BINARY, arguments("-v @count.avi -f @f.txt -ff 12 -o @stepped.avi"),
+                  "QT_QPA_PLATFORM=offscreen");
+    unsetenv("STVIEW_KEYS");
+    fs::current_path(previous);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<int> shown;
+    for (std::size_t at = run.err.find("frame "); at != std::string::npos;
+         at = run.err.find("\nframe ", at + 1)) {
+        const int n = std::stoi(run.err.substr(run.err.find(' ', at + 1) + 1));
+        if (shown.empty() || shown.back() != n) shown.push_back(n);
+    }
+    EXPECT_EQ(shown, (std::vector<int>{12, 13, 14, 15, 14, 39, 12, 37})) << run.err;
+    EXPECT_NE(run.err.find("frame 15 of 40 | 0:00.600 | 1 point | paused\n"), std::string::npos);
+    for (const int n : {14, 39, 12}) {
+        const cv::Mat saved = cv::imread(scratch("count-0000" + std::to_string(n) + ".png"));
+        ASSERT_FALSE(saved.empty()) << n;
+        EXPECT_EQ(numberOf(saved), n);
+        EXPECT_FALSE(isYellow(saved.at<cv::Vec3b>(40, 76)) ||
+                     isYellow(saved.at<cv::Vec3b>(34, 26)));
+    }
+    std::vector<int> written;
+    for (const cv::Mat& frame : readAllFrames(scratch("stepped.avi")))
+        written.push_back(numberOf(frame));
+    EXPECT_EQ(written, (std::vector<int>{12, 13, 14, 15, 39}));
 }
 
 constexpr int kClipFrames = 150;
