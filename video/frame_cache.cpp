@@ -63,13 +63,17 @@ bool FrameCache::readNext() {
         return false;
     }
     ++decoded_;
+    keep(std::move(frame));
+    return true;
+}
+
+void FrameCache::keep(cv::Mat frame) {
     remember(next_, capture_.get(cv::CAP_PROP_POS_MSEC));
     if (find(next_) == nullptr) {
         if (frames_.size() >= capacity_) frames_.pop_front();
         frames_.emplace_back(next_, std::move(frame));
     }
     ++next_;
-    return true;
 }
 
 bool FrameCache::seekTo(long long number) {
@@ -87,12 +91,7 @@ bool FrameCache::seekTo(long long number) {
         if (landed < 0 || landed > number) continue;
         // The landing is certain: it starts a run of known frames.
         next_ = landed;
-        remember(next_, capture_.get(cv::CAP_PROP_POS_MSEC));
-        if (find(next_) == nullptr) {
-            if (frames_.size() >= capacity_) frames_.pop_front();
-            frames_.emplace_back(next_, std::move(frame));
-        }
-        ++next_;
+        keep(std::move(frame));
         return true;
     }
     return restart();

@@ -53,6 +53,7 @@ class FrameCache {
 
   private:
     bool readNext();                // decodes frame next_ into the cache; false at the end
+    void keep(cv::Mat frame);       // the frame just read is frame next_: keeps it, moves on
     bool seekTo(long long number);  // positions the capture so that its next read is number
     bool restart();                 // opens the video again at frame 0
     long long identify(double milliseconds) const;  // frame with this timestamp, or -1
