@@ -3,6 +3,7 @@
 // The stview library: the feature record and its file format, the image
 // utilities, the space-time frame buffer and the space-time corner detector.
 
+#include "detector/memory.hpp"
 #include "detector/space_time_detector.hpp"
 #include "features/feature_point.hpp"
 #include "features/features_file.hpp"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "detector/descriptor_stream.hpp"
+#include "detector/memory.hpp"
 #include "detector/parallel.hpp"
 #include "detector/scale_space.hpp"
 #include "imaging/gaussian_kernel.hpp"
@@ -257,6 +258,7 @@ SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& 
     if (!std::isfinite(options.threshold)) {
         throw std::invalid_argument("threshold is not a finite number");
     }
+    checkDetectorMemory(frameSize, options);
     Impl& d = *impl_;
     d.size = frameSize;
     d.options = options;

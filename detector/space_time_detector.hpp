@@ -43,7 +43,8 @@ struct DetectorOptions {
 class SpaceTimeDetector {
   public:
     /// @throws std::invalid_argument for an empty size, an empty, repeated or non-positive
-    ///         variance list, or a k or threshold that is not a finite number.
+    ///         variance list, or a k or threshold that is not a finite number;
+    ///         NotEnoughMemory (detector/memory.hpp) before allocating more than is available.
     SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& options, int firstFrame = 0);
     ~SpaceTimeDetector();
     SpaceTimeDetector(const SpaceTimeDetector&) = delete;

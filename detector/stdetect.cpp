@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "detector/memory.hpp"
 #include "detector/output_file.hpp"
 #include "detector/stdetect_options.hpp"
 #include "detector/video_detection.hpp"
@@ -44,6 +45,12 @@ int runDetect(int argc, const char* const* argv) {
         std::fprintf(stderr, "stdetect: %s (see stdetect --help)\n", command.error.c_str());
         return kDetectBadOptions;
     }
+    cv::setNumThreads(settings.threads > 0 ? settings.threads : cv::getNumberOfCPUs());
+    if (command.kind == DetectCommand::MemoryNeed) {
+        std::printf("%llu\n", static_cast<unsigned long long>(
+                                  detectorMemoryNeed(settings.memoryNeedSize, settings.detector)));
+        return kDetectOk;
+    }
     const bool toFile = !settings.outputFile.empty() && settings.outputFile != "-";
     if (toFile && sameFile(settings.outputFile, settings.videoFile)) {
         return fail("the output " + settings.outputFile + " is the input video; left untouched");
@@ -52,7 +59,6 @@ int runDetect(int argc, const char* const* argv) {
     if (toFile && std::filesystem::is_directory(settings.outputFile, error)) {
         return fail("the output " + settings.outputFile + " is a folder");
     }
-    cv::setNumThreads(settings.threads > 0 ? settings.threads : cv::getNumberOfCPUs());
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);

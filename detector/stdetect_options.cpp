@@ -85,6 +85,16 @@ void readScales(const std::string& text, DetectorOptions& options) {
     options.temporalVariances = varianceList(text.substr(colon + 1));
 }
 
+cv::Size frameSize(const std::string& option, const std::string& text) {
+    const std::size_t x = text.find('x');
+    if (x == std::string::npos || x == 0 || x + 1 == text.size()) {
+        refuse(option, "'" + text + "' is not WIDTHxHEIGHT (e.g. 640x480)");
+    }
+    constexpr long kLargest = 1L << 20;
+    return {static_cast<int>(wholeNumber(option, text.substr(0, x), 1, kLargest)),
+            static_cast<int>(wholeNumber(option, text.substr(x + 1), 1, kLargest))};
+}
+
 }  // namespace
 
 DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSettings& settings) {
@@ -97,7 +107,7 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
             const bool known = flag || name == "-v" || name == "-o" || name == "-ff" ||
                                name == "-lf" || name == "--scales" || name == "--k" ||
                                name == "--threshold" || name == "--threads" ||
-                               name == "--descriptors";
+                               name == "--descriptors" || name == "--memory-need";
             if (!known) {
                 refuse(name, name.rfind("-", 0) == 0
                                  ? "unknown option"
@@ -131,10 +141,13 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
                 settings.detector.threshold = realNumber(name, value);
             } else if (name == "--descriptors") {
                 readDescriptors(value, settings.detector);
+            } else if (name == "--memory-need") {
+                settings.memoryNeedSize = frameSize(name, value);
             } else if (name == "--threads") {
                 settings.threads = static_cast<int>(wholeNumber(name, value, 1, 1024));
             }
         }
+        if (!settings.memoryNeedSize.empty()) return {DetectCommand::MemoryNeed, ""};
         if (settings.videoFile.empty()) refuse("-v", "no input video given");
         if (settings.lastFrame >= 0 && settings.lastFrame <= settings.firstFrame) {
             refuse("-lf", std::to_string(settings.lastFrame) + " is not after the first frame " +
@@ -161,8 +174,14 @@ void printDetectUsage(std::FILE* out) {
         "  --threshold T     keep maxima with H above T (default 1e-8)\n"
         "  --descriptors D   append descriptors: hog, hof or hog,hof (72 and 90 columns)\n"
         "  --threads N       use at most N threads (default: one per core)\n"
+        "  --memory-need WxH print the bytes of memory WxH frames need with these options and\n"
+        "                    exit, reading no video\n"
         "  --quiet           no progress on standard error\n"
-        "  -h, --help        this text\n",
+        "  -h, --help        this text\n"
+        "\n"
+        "Before reading a frame, stdetect refuses (status 1) a frame size and scales that need\n"
+        "more memory than is available; STVIEW_MEMORY_LIMIT (bytes, or e.g. 512M, 8G) lowers\n"
+        "what counts as available.\n",
         out);
 }
 

@@ -8,6 +8,7 @@
 #include <opencv2/videoio.hpp>
 #include <string>
 
+#include "detector/memory.hpp"
 #include "detector/space_time_detector.hpp"
 #include "video/progress.hpp"
 #include "video/read_ahead.hpp"
@@ -37,9 +38,14 @@ std::string sizeText(cv::Size size) {
 
 bool detectVideo(const DetectSettings& settings, const DetectionSteps& steps) {
     cv::VideoCapture capture;
-    if (!openVideo(capture, settings.videoFile, settings.firstFrame, stderr)) {
+    if (!openVideo(capture, settings.videoFile, 0, stderr)) {
         throw VideoFailure("could not open the video " + settings.videoFile, true);
     }
+    // Refused before any frame is read, when the video tells its frame size.
+    const cv::Size announced(static_cast<int>(capture.get(cv::CAP_PROP_FRAME_WIDTH)),
+                             static_cast<int>(capture.get(cv::CAP_PROP_FRAME_HEIGHT)));
+    if (!announced.empty()) checkDetectorMemory(announced, settings.detector);
+    positionCapture(capture, settings.firstFrame, settings.videoFile, stderr);
     const long last = settings.lastFrame >= 0 ? settings.lastFrame : INT_MAX;
     const long total = expectedFrames(capture, settings.firstFrame, last);
     FrameSource frames(capture, settings.threads != 1);

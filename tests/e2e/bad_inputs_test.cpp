@@ -20,6 +20,7 @@ struct BadInput {
     int status;        // stview: 1; stdetect: 2 for refused arguments, 1 for unusable files
     const char* err;   // within standard error
     const char* out;   // within standard output
+    const char* env = "";
 };
 
 const BadInput kBadInputs[] = {
@@ -58,6 +59,13 @@ const BadInput kBadInputs[] = {
     {kDetect, "-v @square.avi -o @folder/../square.avi", 1, "is the input video", ""},
     {kDetect, "-v @square.avi -o @folder", 1, "folder", ""},
     {kDetect, "-v @square.avi -o @none/x.txt", 1, "cannot create", ""},
+    {kDetect, "--memory-need 640by480", 2, "--memory-need", ""},
+    {kDetect, "-v @square.avi -o @existing.txt", 1, "1.0 MB is available", "",
+     "STVIEW_MEMORY_LIMIT=1M"},
+    // Each descriptor value is read as itself: the header names the columns attached.
+    {kDetect, "-v @square.avi --scales 4:2 --quiet --descriptors hog", 0, "", "H hog[72]\n"},
+    {kDetect, "-v @square.avi --scales 4:2 --quiet --descriptors hof", 0, "", "H hof[90]\n"},
+    {kDetect, "-v @square.avi --scales 4:2 --quiet --descriptors hog,hof", 0, "", "H hog[72] hof"},
 };
 
 TEST(BadInputs, OneClearLineTheRightStatusAndNothingHarmed) {
@@ -71,7 +79,8 @@ TEST(BadInputs, OneClearLineTheRightStatusAndNothingHarmed) {
     for (const BadInput& c : kBadInputs) {
         SCOPED_TRACE(c.args);
         const RunResult run = runBinary(
-            c.program, arguments((c.program == kView ? "--no-window " : "") + std::string(c.args)));
+            c.program, arguments((c.program == kView ? "--no-window " : "") + std::string(c.args)),
+            c.env);
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
         EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;

@@ -1,0 +1,242 @@
+#include "detector/memory.hpp"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <vector>
+
+#include "detector/descriptors.hpp"
+
+namespace stview {
+namespace {
+
+constexpr const char* kVariable = "STVIEW_MEMORY_LIMIT";
+constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
+
+// Half length of makeGaussianKernel(variance, 0, 3): floor(3 sqrt(variance)).
+std::uint64_t half(double variance) {
+    return static_cast<std::uint64_t>(std::floor(3.0 * std::sqrt(variance)));
+}
+
+void checkList(const std::vector<double>& variances, const char* what) {
+    if (variances.empty()) throw std::invalid_argument(std::string("no ") + what + " variance");
+    for (double v : variances) {
+        if (!(v > 0.0) || !std::isfinite(v)) {
+            throw std::invalid_argument(std::string(what) + " variance " + std::to_string(v) +
+                                        " is not a positive number");
+        }
+    }
+}
+
+std::string readable(std::uint64_t bytes) {
+    char text[32];
+    const double value = static_cast<double>(bytes);
+    if (value < 1e9) {
+        std::snprintf(text, sizeof text, "%.1f MB", value / 1e6);
+    } else {
+        std::snprintf(text, sizeof text, "%.2f GB", value / 1e9);
+    }
+    return text;
+}
+
+// The first number after "key" in a file of "key value" lines, or kUnlimited.
+std::uint64_t fieldOf(const std::string& path, const std::string& key) {
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, key.size(), key) != 0) continue;
+        std::istringstream words(line.substr(key.size()));
+        std::uint64_t value = 0;
+        if (words >> value) return value;
+    }
+    return kUnlimited;
+}
+
+// A file holding one number ("max" or unreadable: kUnlimited).
+std::uint64_t numberIn(const std::string& path) {
+    std::ifstream in(path);
+    std::uint64_t value = 0;
+    return in >> value ? value : kUnlimited;
+}
+
+// The least of limit - usage over the cgroup of this process and its ancestors.
+std::uint64_t cgroupRoom() {
+    std::uint64_t room = kUnlimited;
+    std::ifstream self("/proc/self/cgroup");
+    for (std::string line; std::getline(self, line);) {
+        // "0::/path" (v2) or "N:memory:/path" or "N:cpu,memory:/path" (v1).
+        const std::size_t first = line.find(':'), second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos) continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        std::string limitFile, usageFile, mount;
+        if (controllers.empty()) {
+            // cgroup v2, mounted alone or beside v1 (hybrid).
+            std::ifstream hybrid("/sys/fs/cgroup/unified/cgroup.controllers");
+            mount = hybrid ? "/sys/fs/cgroup/unified" : "/sys/fs/cgroup";
+            limitFile = "memory.max";
+            usageFile = "memory.current";
+        } else if (("," + controllers + ",").find(",memory,") != std::string::npos) {
+            mount = "/sys/fs/cgroup/memory";
+            limitFile = "memory.limit_in_bytes";
+            usageFile = "memory.usage_in_bytes";
+        } else {
+            continue;
+        }
+        // Inside a cgroup namespace the mount shows this cgroup itself, whatever the path says,
+        // so the mount's own root is looked at too.
+        std::string path = line.substr(second + 1);
+        for (;;) {
+            const std::string dir = mount + (path == "/" ? "" : path);
+            const std::uint64_t limit = numberIn(dir + "/" + limitFile);
+            const std::uint64_t usage = numberIn(dir + "/" + usageFile);
+            if (limit != kUnlimited && usage != kUnlimited) {
+                room = std::min(room, limit > usage ? limit - usage : 0);
+            }
+            if (path.empty() || path == "/") break;
+            const std::size_t slash = path.rfind('/');
+            path = slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+        }
+    }
+    return room;
+}
+
+std::uint64_t addressSpaceRoom() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
+    const std::uint64_t usedKiB = fieldOf("/proc/self/status", "VmSize:");
+    const std::uint64_t used = usedKiB == kUnlimited ? 0 : usedKiB * 1024;
+    const std::uint64_t cap = static_cast<std::uint64_t>(limit.rlim_cur);
+    return cap > used ? cap - used : 0;
+}
+
+// STVIEW_MEMORY_LIMIT: digits, optionally followed by K, M or G (1024-based).
+std::uint64_t environmentLimit() {
+    const char* text = std::getenv(kVariable);
+    if (text == nullptr || *text == '\0') return kUnlimited;
+    const std::string value(text);
+    std::size_t digits = 0;
+    while (digits < value.size() && std::isdigit(static_cast<unsigned char>(value[digits])))
+        ++digits;
+    int shift = -1;
+    if (digits == value.size()) {
+        shift = 0;
+    } else if (digits + 1 == value.size()) {
+        switch (std::toupper(static_cast<unsigned char>(value[digits]))) {
+            case 'K':
+                shift = 10;
+                break;
+            case 'M':
+                shift = 20;
+                break;
+            case 'G':
+                shift = 30;
+                break;
+            default:
+                break;
+        }
+    }
+    if (digits == 0 || digits > 15 || shift < 0) {
+        throw std::invalid_argument("STVIEW_MEMORY_LIMIT='" + value +
+                                    "' is not a size in bytes (e.g. 8G, 512M or 1000000)");
+    }
+    return std::stoull(value.substr(0, digits)) << shift;
+}
+
+}  // namespace
+
+std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& options) {
+    if (frameSize.width < 1 || frameSize.height < 1) {
+        throw std::invalid_argument("frame size " + std::to_string(frameSize.width) + "x" +
+                                    std::to_string(frameSize.height) + " is empty");
+    }
+    checkList(options.spatialVariances, "spatial");
+    checkList(options.temporalVariances, "temporal");
+    const std::uint64_t pixels =
+        static_cast<std::uint64_t>(frameSize.width) * static_cast<std::uint64_t>(frameSize.height);
+    const std::uint64_t frame = 4 * pixels;  // one CV_32FC1 image
+
+    std::uint64_t timeHalf = 0, productHalf = 0;
+    std::uint64_t pairFrames = 0;  // over every (sigma^2, tau^2) pair
+    for (double tau2 : options.temporalVariances) {
+        timeHalf = std::max(timeHalf, half(tau2));
+        productHalf = std::max(productHalf, half(2 * tau2));
+        // L at t - 1, t, t + 1; mu (6); H; the window of 3 responses searched for maxima; and
+        // the six products' windows of g(2 tau^2)'s length.
+        pairFrames += 3 + 6 + 1 + 3 + 6 * (2 * half(2 * tau2) + 1);
+    }
+    pairFrames *= options.spatialVariances.size();
+    // Each spatial scale: its window of frames smoothed in space, of the longest g(tau^2)'s
+    // length, and the image being smoothed.
+    const std::uint64_t levelFrames = options.spatialVariances.size() * (2 * timeHalf + 1 + 1);
+    // Each thread: a product, its smoothed copy and the filter's intermediate image.
+    const std::uint64_t threadFrames =
+        3 * static_cast<std::uint64_t>(std::max(1, cv::getNumThreads()));
+    std::uint64_t need = (pairFrames + levelFrames + threadFrames) * frame;
+    need += pixels + frame;  // the grey frame, 8-bit and float
+
+    // Decoding: the decoder's frame pool and the frames read ahead (8-bit BGR), as measured.
+    need += 24 * pixels;
+    if (options.hog || options.hof) {
+        // Votes are kept from a box's reach before the oldest point still to be released to the
+        // newest frame: the detector's delay plus that reach.
+        double largestTau2 = 0;
+        for (double tau2 : options.temporalVariances) largestTau2 = std::max(largestTau2, tau2);
+        const std::uint64_t reach = descriptorBox(0, 0, 0, 1.0, largestTau2).m / 2;
+        const std::uint64_t votedFrames = timeHalf + productHalf + reach + 4;
+        need += 2 * pixels;  // the previous and current 8-bit grey frames
+        if (options.hog) {
+            need += frame + 2 * frame;                     // f and its gradient field
+            need += (votedFrames + 1) * (pixels + frame);  // bins and magnitudes per frame
+        }
+        if (options.hof) {
+            // Farneback's pyramids, polynomial expansions and flow field (as measured), and one
+            // byte of bins per frame.
+            need += 32 * frame;
+            need += (votedFrames + 1) * pixels;
+        }
+    }
+    // The program itself: code, libraries, heaps and thread stacks in use (measured: about 88 MB
+    // resident for 32x32 frames).
+    need += std::uint64_t{84} << 20;
+    return need;
+}
+
+MemoryAvailability memoryAvailability() {
+    MemoryAvailability result{kUnlimited, "no limit found", ""};
+    auto consider = [&result](std::uint64_t bytes, const char* source, const char* remedy) {
+        if (bytes < result.bytes) result = {bytes, source, remedy};
+    };
+    const std::uint64_t availableKiB = fieldOf("/proc/meminfo", "MemAvailable:");
+    if (availableKiB != kUnlimited) {
+        consider(availableKiB * 1024, "the system's available memory", "free memory");
+    }
+    consider(cgroupRoom(), "room left under the cgroup's memory limit",
+             "raise the cgroup's memory limit");
+    consider(addressSpaceRoom(), "address space left under ulimit -v", "raise ulimit -v");
+    consider(environmentLimit(), kVariable, "raise STVIEW_MEMORY_LIMIT");
+    return result;
+}
+
+std::uint64_t availableMemory() { return memoryAvailability().bytes; }
+
+void checkDetectorMemory(cv::Size frameSize, const DetectorOptions& options) {
+    const std::uint64_t need = detectorMemoryNeed(frameSize, options);
+    const MemoryAvailability available = memoryAvailability();
+    if (need <= available.bytes) return;
+    const std::size_t pairs = options.spatialVariances.size() * options.temporalVariances.size();
+    throw NotEnoughMemory(
+        "not enough memory: detection at " + std::to_string(frameSize.width) + "x" +
+        std::to_string(frameSize.height) + " with " + std::to_string(pairs) + " scale pair" +
+        (pairs == 1 ? "" : "s") + (options.hog || options.hof ? " and descriptors" : "") +
+        " needs " + readable(need) + ", but " + readable(available.bytes) + " is available (" +
+        available.limitedBy + "); use smaller frames, fewer or smaller scales" +
+        (options.hog || options.hof ? ", no descriptors" : "") + ", or " + available.remedy);
+}
+
+}  // namespace stview
