@@ -1,5 +1,6 @@
 #include "core.hpp"
 
+#include <cmath>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
@@ -11,6 +12,7 @@
 #include "detector/video_detection.hpp"
 #include "features/feature_columns.hpp"
 #include "features/features_file.hpp"
+#include "viewer/overlay.hpp"
 
 namespace stview::python {
 namespace {
@@ -40,6 +42,15 @@ const float* descriptorRows(const py::object& array, std::size_t rows, int colum
         throw std::invalid_argument("descriptors must be (N, " + std::to_string(columns) + ")");
     }
     return values.data();
+}
+
+// A C-contiguous (N, 7) float64 table of points.
+py::array_t<double, py::array::c_style> pointTable(const py::array_t<double>& points) {
+    const auto table = points.cast<py::array_t<double, py::array::c_style>>();
+    if (table.ndim() != 2 || table.shape(1) != kFeatureFields) {
+        throw std::invalid_argument("points must be (N, 7)");
+    }
+    return table;
 }
 
 // The options as stdetect reads them; a refused one raises ValueError with stdetect's line.
@@ -96,10 +107,7 @@ py::tuple readFeatures(const std::string& path) {
 
 void writeFeatures(const std::string& path, const py::array_t<double>& points,
                    const py::object& hog, const py::object& hof, const std::string& command) {
-    const auto table = points.cast<py::array_t<double, py::array::c_style>>();
-    if (table.ndim() != 2 || table.shape(1) != kFeatureFields) {
-        throw std::invalid_argument("points must be (N, 7)");
-    }
+    const auto table = pointTable(points);
     const auto rows = static_cast<std::size_t>(table.shape(0));
     const float* hogRows = descriptorRows(hog, rows, kHogLength);
     const float* hofRows = descriptorRows(hof, rows, kHofLength);
@@ -113,6 +121,33 @@ void writeFeatures(const std::string& path, const py::array_t<double>& points,
     } catch (const std::runtime_error& failure) {
         throw SystemFailure(failure.what());
     }
+}
+
+void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, int frame,
+          bool rgb) {
+    if (image.ndim() != 3 || image.shape(2) != 3 || image.strides(2) != 1 ||
+        image.strides(1) != 3 || image.strides(0) < 3 * image.shape(1)) {
+        throw std::invalid_argument("image must be uint8 (H, W, 3) with packed pixels");
+    }
+    const auto table = pointTable(points);
+    cv::Mat canvas(static_cast<int>(image.shape(0)), static_cast<int>(image.shape(1)), CV_8UC3,
+                   image.mutable_data(), static_cast<std::size_t>(image.strides(0)));
+    py::gil_scoped_release release;
+    // The points near the frame (a margin wider than stview's test), then stview's own test
+    // and drawing on those.
+    std::vector<double> near;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(table.shape(0)); ++i) {
+        const double* row = table.data() + i * kFeatureFields;
+        if (std::fabs(frame - row[3]) < std::sqrt(row[5]) + 1)
+            near.insert(near.end(), row, row + 7);
+    }
+    if (near.empty()) return;
+    const FeatureList visible =
+        featuresFromColumns(near.data(), near.size() / kFeatureFields, nullptr, nullptr);
+    // stview draws yellow in BGR order: an RGB image is drawn on with its channels swapped.
+    if (rgb) cv::cvtColor(canvas, canvas, cv::COLOR_RGB2BGR);
+    drawFeatures(visible, canvas, frame);
+    if (rgb) cv::cvtColor(canvas, canvas, cv::COLOR_BGR2RGB);
 }
 
 py::tuple detect(const std::vector<std::string>& arguments) {

@@ -34,6 +34,13 @@ void writeFeatures(const std::string& path, const py::array_t<double>& points,
                    const py::object& hog, const py::object& hof, const std::string& command);
 
 /**
+ * Draws the points of @p points (N x 7, the file's columns) that stview shows in frame
+ * @p frame on @p image (uint8 (H, W, 3), BGR unless @p rgb; rows may be strided, pixels
+ * packed), in place, exactly as stview draws them.
+ */
+void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, int frame, bool rgb);
+
+/**
  * Runs stdetect's detection on the video and frame range that @p arguments (stdetect's
  * options) name, the GIL released; Ctrl-C raises KeyboardInterrupt between frames.
  * Returns (points, hog or None, hof or None) as readFeatures does.

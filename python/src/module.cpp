@@ -28,6 +28,10 @@ PYBIND11_MODULE(_core, m) {
           "write_features(path, points, hog, hof, command)\n\n"
           "Writes points (N, 7) float64 and hog (N, 72) / hof (N, 90) float32 (or None) as the\n"
           "file stdetect writes, under its name only once complete.");
+    m.def("draw", &sp::draw, py::arg("image"), py::arg("points"), py::arg("frame"), py::arg("rgb"),
+          "draw(image, points, frame, rgb)\n\n"
+          "Draws the points (N, 7) stview shows in frame `frame` on image, uint8 (H, W, 3),\n"
+          "in place, as stview draws them.");
     m.def("detect", &sp::detect, py::arg("arguments"),
           "detect(arguments) -> (points, hog, hof)\n\n"
           "Runs stdetect's detection; arguments are stdetect's options (-v video, ...).\n"

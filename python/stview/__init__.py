@@ -6,7 +6,8 @@ Points are numpy arrays in a Features record; see help(stview.Features).
 """
 
 from .detection import Detector, detect
+from .drawing import draw
 from .features import Features, concat
 from .files import read_features, write_features
 
-__all__ = ["Detector", "Features", "concat", "detect", "read_features", "write_features"]
+__all__ = ["Detector", "Features", "concat", "detect", "draw", "read_features", "write_features"]

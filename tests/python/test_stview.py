@@ -44,6 +44,15 @@ def test_agrees_with_stdetect(work):
     s = stview.concat(parts + [det.finish()])
     assert np.array_equal(s.points, d.points) and np.array_equal(s.hog, d.hog)
     assert np.array_equal(s.hof, d.hof) and len(parts[0]) == 0
+    for frame in range(3, 17, 4):  # the pixels of stview's overlay, in both channel orders
+        helper = [os.environ["OVERLAY_HELPER"], str(out), "128", "96", str(frame)]
+        expected = np.frombuffer(subprocess.run(helper, check=True, capture_output=True)
+                                 .stdout, np.uint8).reshape(96, 128, 3)
+        bgr, rgb = np.zeros((2, 96, 128, 3), np.uint8)
+        stview.draw(bgr, f, frame)
+        stview.draw(rgb, f, frame, color="rgb")
+        assert expected.any() and np.array_equal(bgr, expected)
+        assert np.array_equal(rgb, expected[..., ::-1])
     assert f.points.dtype == np.float64 and f.hog.shape == (len(f), 72) and len(f) > 10
     assert f.hof.dtype == np.float32 and f.hof.shape == (len(f), 90)
     stview.write_features(work / "again.txt", f)

@@ -1,0 +1,105 @@
+"""Times the Python package against its references, each run in a fresh process.
+
+read_features on a 1,000,000-line features file (as stdetect writes them: shortest
+round-trip reals) against numpy.loadtxt and pandas.read_csv(..., float_precision=
+"round_trip") (pandas optional); detect() against stdetect on the same clip.
+Medians of --repeat runs. Usage: PYTHONPATH=<build>/python python3 bench/python_bench.py
+[--lines N] [--clip VIDEO] [--repeat R]; STDETECT names stdetect (else stview.tools').
+"""
+
+import argparse
+import os
+import random
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+READERS = {
+    "stview.read_features": ("import stview", "stview.read_features(PATH).points"),
+    "numpy.loadtxt": ("import numpy", "numpy.loadtxt(PATH, comments='#')"),
+    "pandas.read_csv round_trip": (
+        "import pandas",
+        "pandas.read_csv(PATH, sep=r'\\s+', comment='#', header=None, "
+        "float_precision='round_trip').to_numpy()"),
+}
+
+
+def timed_in_child(setup: str, call: str, path: str) -> float:
+    """Seconds the call takes in a fresh interpreter (imports not counted)."""
+    code = (f"import time\n{setup}\nPATH = {path!r}\nstart = time.perf_counter()\n"
+            f"{call}\nprint(time.perf_counter() - start)")
+    out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True,
+                         text=True).stdout
+    return float(out.split()[-1])
+
+
+def write_features_file(path: str, lines: int) -> None:
+    rng = random.Random(12345)
+    with open(path, "w") as out:
+        out.write("# columns: id x y t sigma2 tau2 H\n")
+        for i in range(lines):
+            out.write(f"{i} {rng.randrange(640)} {rng.randrange(1, 480)} "
+                      f"{rng.randrange(10000)} {rng.choice((4, 8, 16, 32, 64))} "
+                      f"{rng.choice((2, 4))} {rng.uniform(1e-8, 1e-3)!r}\n")
+
+
+def median_of(repeat: int, run) -> float:
+    return statistics.median(run() for _ in range(repeat))
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--lines", type=int, default=1_000_000)
+    parser.add_argument("--clip", help="video for detect(); default: a generated 320x240 clip")
+    parser.add_argument("--repeat", type=int, default=3)
+    args = parser.parse_args()
+    import numpy as np
+    import stview
+    from stview.tools import stdetect_path
+
+    with tempfile.TemporaryDirectory() as scratch:
+        path = os.path.join(scratch, "features.txt")
+        write_features_file(path, args.lines)
+        reference = stview.read_features(path).points
+        try:
+            import pandas
+            same = np.array_equal(reference, pandas.read_csv(
+                path, sep=r"\s+", comment="#", header=None,
+                float_precision="round_trip").to_numpy())
+            print(f"pandas round_trip gives the same values as read_features: {same}")
+        except ImportError:
+            READERS.pop("pandas.read_csv round_trip")
+        times = {name: median_of(args.repeat, lambda: timed_in_child(*how, path))
+                 for name, how in READERS.items()}
+        base = times["stview.read_features"]
+        print(f"\n{args.lines} lines, median of {args.repeat} fresh processes:")
+        for name, seconds in times.items():
+            print(f"  {name:28s} {seconds * 1000:8.0f} ms  ({seconds / base:5.2f}x read_features)")
+
+        clip = args.clip
+        if clip is None:
+            clip = os.path.join(scratch, "clip.avi")
+            subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                            "testsrc2=size=320x240:rate=25", "-frames:v", "150", "-c:v",
+                            "mjpeg", "-q:v", "3", clip], check=True)
+        stdetect = stdetect_path()
+
+        def run_stdetect() -> float:
+            start = time.perf_counter()
+            subprocess.run([stdetect, "-v", clip, "-o", os.path.join(scratch, "d.txt"),
+                            "--quiet"], check=True)
+            return time.perf_counter() - start
+
+        program = median_of(args.repeat, run_stdetect)
+        package = median_of(args.repeat, lambda: timed_in_child(
+            "import stview", "stview.detect(PATH)", clip))
+        print(f"\ndetect on {os.path.basename(clip)}, median of {args.repeat}:")
+        print(f"  stdetect (whole process)     {program * 1000:8.0f} ms")
+        print(f"  stview.detect()              {package * 1000:8.0f} ms  "
+              f"({(package / program - 1) * 100:+.1f} %)")
+
+
+if __name__ == "__main__":
+    main()
