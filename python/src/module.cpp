@@ -5,6 +5,7 @@
 #include <pybind11/stl.h>
 
 #include "core.hpp"
+#include "detector/memory.hpp"
 
 namespace py = pybind11;
 namespace sp = stview::python;
@@ -16,6 +17,8 @@ PYBIND11_MODULE(_core, m) {
             if (failure) std::rethrow_exception(failure);
         } catch (const sp::SystemFailure& e) {
             PyErr_SetString(PyExc_OSError, e.what());
+        } catch (const stview::NotEnoughMemory& e) {
+            PyErr_SetString(PyExc_MemoryError, e.what());
         }
     });
 

@@ -92,6 +92,7 @@ BAD = [
     (lambda w: stview.detect(w / "clip.avi", first=5, last=2), ValueError, "last: 2"),
     (lambda w: stview.Detector((128, 96), k=float("nan")), ValueError, "k: 'nan'"),
     (lambda w: stview.Detector((128, 96), color="yuv"), ValueError, "color"),
+    (lambda w: stview.Detector((4000, 3000)), MemoryError, "STVIEW_MEMORY_LIMIT"),
     (lambda w: stview.Detector((128, 96)).add(np.zeros((96, 128), np.float32)), ValueError,
      "frame 0: expected uint8"),
     (lambda w: stview.read_features(w / "missing.txt"), FileNotFoundError, "missing.txt"),
@@ -108,7 +109,8 @@ BAD = [
 
 
 @pytest.mark.parametrize("call, error, words", BAD)
-def test_bad_input_raises_and_harms_nothing(work, call, error, words):
+def test_bad_input_raises_and_harms_nothing(work, call, error, words, monkeypatch):
+    monkeypatch.setenv("STVIEW_MEMORY_LIMIT", "200M")
     with pytest.raises(error, match=words):
         call(work)
     assert not (work / "x.txt").exists()
