@@ -77,12 +77,14 @@ void FrameCache::keep(cv::Mat frame) {
 }
 
 bool FrameCache::seekTo(long long number) {
-    long long back = 0;
+    // Aiming half the cache before the frame fills the cache with the frames
+    // before it too, so that stepping back from there is instant.
+    long long back = static_cast<long long>(capacity_ / 2);
     for (int attempt = 0; attempt < kSeekAttempts; ++attempt) {
         const long long aim = std::max(0LL, number - back);
         // Frame 0 is where a freshly opened video starts: no seek can do better.
         if (aim == 0) break;
-        back = back == 0 ? 16 : back * 4;
+        back = 4 * back + 16;
         cv::Mat frame;
         if (!capture_.set(cv::CAP_PROP_POS_FRAMES, static_cast<double>(aim))) break;
         if (!capture_.read(frame) || frame.empty()) continue;

@@ -259,7 +259,7 @@ int Player::run() {
         return kExitFailed;
     }
     if (output_.enabled() && !output_.open(clean_.size())) return kExitFailed;
-    barMax_ = first + 1;
+    barMax_ = total_ > 0 ? std::max(end_ - 1, first + 1) : first + 1;
     bar_.updating = true;
     cv::createTrackbar(kBarName, kWindowName, nullptr, static_cast<int>(barMax_), onBarMoved,
                        &bar_);
