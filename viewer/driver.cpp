@@ -8,69 +8,15 @@
 #include <opencv2/highgui.hpp>
 
 #include "features/features_file.hpp"
-#include "video/progress.hpp"
-#include "video/read_ahead.hpp"
 #include "video/video_input.hpp"
 #include "viewer/display.hpp"
 #include "viewer/feature_index.hpp"
 #include "viewer/option_table.hpp"
 #include "viewer/player.hpp"
+#include "viewer/render.hpp"
 #include "viewer/settings.hpp"
 
 namespace stview {
-namespace {
-
-// The output's encoder settings; --fps source takes the input's announced rate.
-EncoderSettings encoderSettings(const cv::VideoCapture& capture, const ViewerSettings& settings) {
-    EncoderSettings encoder;
-    encoder.quality = settings.quality;
-    encoder.bitRate = settings.bitRate;
-    encoder.framesPerSecond = settings.fps;
-    if (settings.fpsFromSource) {
-        const double rate = capture.get(cv::CAP_PROP_FPS);
-        if (rate > 0 && rate <= 1000) {
-            encoder.framesPerSecond = rate;
-        } else {
-            std::fprintf(stderr, "--fps source: %s announces no frame rate; writing %g\n",
-                         settings.videoFile.c_str(), settings.fps);
-        }
-    }
-    return encoder;
-}
-
-// Draws and writes the range without a window, as fast as frames decode.
-int renderVideo(cv::VideoCapture& capture, const FeatureIndex& features,
-                const ViewerSettings& settings, OutputVideo& output,
-                const InterruptGuard& interrupt) {
-    const bool showProgress = output.enabled();
-    const long total =
-        showProgress ? expectedFrames(capture, settings.firstFrame, settings.lastFrame) : 0;
-
-    // Decoding runs one thread ahead; frames still arrive in the capture's order.
-    ReadAhead frames(capture);
-    cv::Mat frame;
-    if (!frames.read(frame)) {
-        std::fprintf(stderr, "No frame to play in %s from frame %d on\n",
-                     settings.videoFile.c_str(), settings.firstFrame);
-        return kExitFailed;
-    }
-    if (output.enabled() && !output.open(frame.size())) return kExitFailed;
-    ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total);
-    // 64-bit count so that a last frame near INT_MAX cannot overflow it.
-    for (long long n = settings.firstFrame;
-         n < settings.lastFrame && !frame.empty() && !interrupt.requested(); ++n) {
-        features.draw(frame, static_cast<int>(n));
-        if (output.enabled()) {
-            if (!output.write(frame)) return kExitFailed;
-            progress.frameWritten();
-        }
-        frames.read(frame);
-    }
-    if (showProgress) progress.finish();
-    return output.finish(interrupt);
-}
-
-}  // namespace
 
 int runViewer(int argc, const char* const* argv) {
     OptionTable options;
@@ -129,7 +75,8 @@ int runViewer(int argc, const char* const* argv) {
     const InterruptGuard interrupt;
     OutputVideo output(settings, encoderSettings(capture, settings));
     const int status = window ? playInWindow(capture, features, settings, output, interrupt)
-                              : renderVideo(capture, features, settings, output, interrupt);
+                              : renderVideo(capture, features, settings, output,
+                                            [&] { return interrupt.requested(); });
     capture.release();
     return status;
 }

@@ -42,13 +42,13 @@ bool OutputVideo::write(const cv::Mat& frame) {
     return false;
 }
 
-int OutputVideo::finish(const InterruptGuard& interrupt) {
+int OutputVideo::finish(bool interrupted) {
     if (enabled() && !writer_.close()) {
         std::fprintf(stderr, "Could not finish the output video %s: %s\n", path_.c_str(),
                      writer_.error().c_str());
         return kExitFailed;
     }
-    if (!interrupt.requested()) return kExitOk;
+    if (!interrupted) return kExitOk;
     if (enabled()) {
         std::fprintf(stderr, "Interrupted: %ld frames written to %s\n", writer_.framesWritten(),
                      path_.c_str());

@@ -42,7 +42,11 @@ class OutputVideo {
     /// Finishes the file and gives the run's exit status: failed when the file
     /// could not be finished, interrupted (saying how many frames were
     /// written) when Ctrl-C was pressed, else ok.
-    int finish(const InterruptGuard& interrupt);
+    int finish(const InterruptGuard& interrupt) { return finish(interrupt.requested()); }
+    /// As above, @p interrupted saying whether the run was stopped early.
+    int finish(bool interrupted);
+    /// Frames written so far.
+    long framesWritten() const { return writer_.framesWritten(); }
 
   private:
     std::string path_;

@@ -12,7 +12,11 @@
 #include "detector/video_detection.hpp"
 #include "features/feature_columns.hpp"
 #include "features/features_file.hpp"
+#include "video/video_input.hpp"
+#include "viewer/feature_index.hpp"
+#include "viewer/option_table.hpp"
 #include "viewer/overlay.hpp"
+#include "viewer/render.hpp"
 
 namespace stview::python {
 namespace {
@@ -148,6 +152,54 @@ void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, i
     if (rgb) cv::cvtColor(canvas, canvas, cv::COLOR_RGB2BGR);
     drawFeatures(visible, canvas, frame);
     if (rgb) cv::cvtColor(canvas, canvas, cv::COLOR_BGR2RGB);
+}
+
+long render(const std::vector<std::string>& arguments, const py::array_t<double>& points,
+            bool progress) {
+    std::vector<const char*> argv{"stview"};
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    OptionTable options;
+    options.parse(static_cast<int>(argv.size()), argv.data());
+    ViewerSettings settings;
+    std::string problem;
+    if (readSettings(options, settings) != SettingsOutcome::Run) {
+        throw std::invalid_argument("the video, the features and the output are needed");
+    }
+    if (!readOutputSettings(options, settings, problem)) throw std::invalid_argument(problem);
+    if (sameFile(settings.outputFile, settings.videoFile)) {
+        throw std::invalid_argument("output: " + settings.outputFile +
+                                    " is the input video; left untouched");
+    }
+    settings.noWindow = true;
+    const auto table = pointTable(points);
+    std::unique_ptr<py::error_already_set> interrupted;
+    long written = 0;
+    {
+        py::gil_scoped_release release;
+        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
+        const FeatureIndex index(featuresFromColumns(
+            table.data(), static_cast<std::size_t>(table.shape(0)), nullptr, nullptr));
+        cv::VideoCapture capture;
+        if (!openVideo(capture, settings.videoFile, settings.firstFrame, stderr)) {
+            throw SystemFailure("could not open the video " + settings.videoFile);
+        }
+        OutputVideo output(settings, encoderSettings(capture, settings));
+        // Ctrl-C is taken as a stop, so that the output is finished before it is raised.
+        const auto stop = [&interrupted] {
+            py::gil_scoped_acquire gil;
+            if (PyErr_CheckSignals() == 0) return false;
+            interrupted = std::make_unique<py::error_already_set>();
+            return true;
+        };
+        const int status = renderVideo(capture, index, settings, output, stop, progress);
+        written = output.framesWritten();
+        if (status == kExitFailed) {
+            throw SystemFailure("could not render " + settings.videoFile + " to " +
+                                settings.outputFile + " (the line above says why)");
+        }
+    }
+    if (interrupted) throw *interrupted;
+    return written;
 }
 
 py::tuple detect(const std::vector<std::string>& arguments) {

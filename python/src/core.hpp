@@ -41,6 +41,15 @@ void writeFeatures(const std::string& path, const py::array_t<double>& points,
 void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, int frame, bool rgb);
 
 /**
+ * Renders as `stview --no-window` does with @p arguments (stview's options: -v, -o, -ff,
+ * -lf, --quality, --bitrate, --fps), drawing @p points (N x 7), the GIL released; Ctrl-C
+ * finishes the output with the frames so far and raises KeyboardInterrupt. Returns the
+ * number of frames written.
+ */
+long render(const std::vector<std::string>& arguments, const py::array_t<double>& points,
+            bool progress);
+
+/**
  * Runs stdetect's detection on the video and frame range that @p arguments (stdetect's
  * options) name, the GIL released; Ctrl-C raises KeyboardInterrupt between frames.
  * Returns (points, hog or None, hof or None) as readFeatures does.

@@ -35,6 +35,10 @@ PYBIND11_MODULE(_core, m) {
           "draw(image, points, frame, rgb)\n\n"
           "Draws the points (N, 7) stview shows in frame `frame` on image, uint8 (H, W, 3),\n"
           "in place, as stview draws them.");
+    m.def("render", &sp::render, py::arg("arguments"), py::arg("points"), py::arg("progress"),
+          "render(arguments, points, progress) -> frames written\n\n"
+          "Renders as `stview --no-window` with stview's options (-v, -o, ...), drawing\n"
+          "points (N, 7). Releases the GIL; Ctrl-C finishes the output, then raises.");
     m.def("detect", &sp::detect, py::arg("arguments"),
           "detect(arguments) -> (points, hog, hof)\n\n"
           "Runs stdetect's detection; arguments are stdetect's options (-v video, ...).\n"

@@ -6,8 +6,9 @@ Points are numpy arrays in a Features record; see help(stview.Features).
 """
 
 from .detection import Detector, detect
-from .drawing import draw
+from .drawing import draw, render
 from .features import Features, concat
 from .files import read_features, write_features
 
-__all__ = ["Detector", "Features", "concat", "detect", "draw", "read_features", "write_features"]
+__all__ = ["Detector", "Features", "concat", "detect", "draw",
+           "render", "read_features", "write_features"]

@@ -1,7 +1,10 @@
 """The Python package against the programs, on a short generated clip."""
 
 import os
+import signal
 import subprocess
+import sys
+import time
 
 import numpy as np
 import pytest
@@ -37,6 +40,16 @@ def test_agrees_with_stdetect(work):
     f = stview.read_features(out)
     d = stview.detect(work / "clip.avi", descriptors="hog,hof", threads=1)
     assert d.points.tobytes() == f.points.tobytes()
+    assert f.points.dtype == np.float64 and f.hog.shape == (len(f), 72) and len(f) > 10
+    assert f.hof.dtype == np.float32 and f.hof.shape == (len(f), 90)
+    stview.write_features(work / "again.txt", f)
+    g = stview.read_features(work / "again.txt")
+    records = lambda path: [l for l in path.read_text().splitlines() if l[0] != "#"]  # noqa
+    assert records(out) == records(work / "again.txt")
+    assert f.points.tobytes() == g.points.tobytes() and f.hog.tobytes() == g.hog.tobytes()
+    both = stview.concat([f[:3], f[3:]])
+    assert np.array_equal(both.points, f.points) and np.array_equal(both.hof, f.hof)
+    assert len(f[f.points[:, 3] == f.points[0, 3]]) >= 1 and len(f[-1]) == 1
     text = lambda a: [" ".join("%.4g" % v for v in row) for row in a]  # noqa: E731
     assert text(d.hog) == text(f.hog) and text(d.hof) == text(f.hof)
     det = stview.Detector((128, 96), descriptors=("hog", "hof"), color="rgb")
@@ -53,16 +66,46 @@ def test_agrees_with_stdetect(work):
         stview.draw(rgb, f, frame, color="rgb")
         assert expected.any() and np.array_equal(bgr, expected)
         assert np.array_equal(rgb, expected[..., ::-1])
-    assert f.points.dtype == np.float64 and f.hog.shape == (len(f), 72) and len(f) > 10
-    assert f.hof.dtype == np.float32 and f.hof.shape == (len(f), 90)
-    stview.write_features(work / "again.txt", f)
-    g = stview.read_features(work / "again.txt")
-    records = lambda path: [l for l in path.read_text().splitlines() if l[0] != "#"]  # noqa
-    assert records(out) == records(work / "again.txt")
-    assert f.points.tobytes() == g.points.tobytes() and f.hog.tobytes() == g.hog.tobytes()
-    both = stview.concat([f[:3], f[3:]])
-    assert np.array_equal(both.points, f.points) and np.array_equal(both.hof, f.hof)
-    assert len(f[f.points[:, 3] == f.points[0, 3]]) >= 1 and len(f[-1]) == 1
+    decoded = lambda path: subprocess.run(  # noqa: E731
+        ["ffmpeg", "-v", "error", "-i", str(path), "-f", "rawvideo", "-"], check=True,
+        capture_output=True).stdout
+    subprocess.run([os.environ["STVIEW"], "--no-window", "-v", str(work / "clip.avi"), "-f",
+                    str(out), "-o", str(work / "stview.mp4"), "-ff", "2"], check=True,
+                   capture_output=True)
+    assert stview.render(work / "clip.avi", out, work / "py.mp4", first=2) == 18
+    assert decoded(work / "py.mp4") == decoded(work / "stview.mp4")
+
+
+CHILD = """
+import signal, sys, stview
+signal.signal(signal.SIGINT, signal.default_int_handler)
+print("go", flush=True)
+try:
+    stview.{call}
+except KeyboardInterrupt:
+    sys.exit(3)
+"""
+
+
+@pytest.mark.parametrize("call", ["detect(CLIP, progress=True)",
+                                  "render(CLIP, stview.Features([]), OUT, progress=True)"])
+def test_ctrl_c_raises_keyboard_interrupt_and_closes_the_output(work, call):
+    clip, out = work / "long.avi", work / "interrupted.mp4"
+    if not clip.exists():
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                        "testsrc2=size=320x240:rate=25", "-frames:v", "3000", "-c:v", "mjpeg",
+                        str(clip)], check=True)
+    code = CHILD.format(call=call.replace("CLIP", repr(str(clip))).replace("OUT", repr(str(out))))
+    child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE)
+    assert child.stdout.readline() == b"go\n"
+    time.sleep(1.5)
+    child.send_signal(signal.SIGINT)
+    assert child.wait(timeout=60) == 3
+    if "render" in call:
+        frames = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                                 "stream=nb_read_frames", "-of", "csv=p=0", str(out)],
+                                check=True, capture_output=True, text=True).stdout
+        assert 0 < int(frames) < 3000
 
 
 def test_skipped_lines_reported_as_the_viewer_does(work, capfd):
@@ -95,6 +138,14 @@ BAD = [
     (lambda w: stview.Detector((4000, 3000)), MemoryError, "STVIEW_MEMORY_LIMIT"),
     (lambda w: stview.Detector((128, 96)).add(np.zeros((96, 128), np.float32)), ValueError,
      "frame 0: expected uint8"),
+    (lambda w: stview.draw(np.zeros((96, 128, 3), np.uint8)[:, ::2], stview.Features([]), 0),
+     ValueError, "packed pixels"),
+    (lambda w: stview.render(w / "clip.avi", stview.Features([]), w / "x.mp4", quality=52),
+     ValueError, "quality 52: H.264"),
+    (lambda w: stview.render(w / "clip.avi", stview.Features([]), w / "x.avi", bitrate="z"),
+     ValueError, "bitrate z"),
+    (lambda w: stview.render(w / "clip.avi", stview.Features([]), w / "." / "clip.avi"),
+     ValueError, "is the input video"),
     (lambda w: stview.read_features(w / "missing.txt"), FileNotFoundError, "missing.txt"),
     (lambda w: stview.read_features(w), IsADirectoryError, "folder"),
     (lambda w: stview.read_features(w / "bad.txt"), ValueError, "line 2"),
