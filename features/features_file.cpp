@@ -1,7 +1,12 @@
 #include "features/features_file.hpp"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -93,6 +98,19 @@ bool readReal(const char*& p, const char* end, double& out) {
 
 }  // namespace
 
+void adviseHugePages(void* data, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(kHuge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 bool parseFeatureLine(std::string_view line, FeaturePoint& out, std::string_view* rest) {
     const char* p = line.data();
     const char* end = p + line.size();
@@ -115,6 +133,7 @@ FeatureList parseFeatures(std::string_view text, FeatureParseReport& report) {
     // One record at most per line: counting the line breaks first (a fast
     // memchr-like scan) keeps the list from regrowing and copying its records.
     points.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    adviseHugePages(points.data(), points.capacity() * sizeof(FeaturePoint));
     std::size_t lineNumber = 0;
     while (!text.empty()) {
         const std::size_t lineEnd = text.find('\n');
@@ -140,15 +159,21 @@ bool readFeaturesText(const std::string& path, std::string& text) {
         in.open(path, std::ios::binary);
     }
     if (!in.is_open()) return false;
-    // Read in large blocks: works for pipes too, where the size is unknown.
-    text.clear();
+    // A regular file is read in one piece into a buffer of its size (one more byte, so that
+    // the read meeting the end needs no growth); anything else (a pipe) in doubling pieces.
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
     constexpr std::size_t kBlock = 1 << 20;
+    text.clear();
+    text.reserve(std::max<std::size_t>(error ? 0 : static_cast<std::size_t>(size) + 1, kBlock));
+    adviseHugePages(text.data(), text.capacity());
+    text.resize(text.capacity());
+    std::size_t used = 0;
     while (in) {
-        const std::size_t used = text.size();
-        text.resize(used + kBlock);
-        in.read(text.data() + used, kBlock);
-        text.resize(used + static_cast<std::size_t>(in.gcount()));
+        if (used == text.size()) text.resize(2 * text.size());
+        in.read(text.data() + used, static_cast<std::streamsize>(text.size() - used));
+        used += static_cast<std::size_t>(in.gcount());
     }
+    text.resize(used);
     return !in.bad();
 }
 

@@ -80,6 +80,50 @@ for label, fast, base, target in (
 PY
 
 echo
+echo "== Features file of 1,000,000 lines, each reader in a fresh process (medians of ${RUNS:=7})"
+# loadFeatures against pandas.read_csv reading the same numbers exactly (round_trip), run in
+# turn so that the machine's load affects both alike; each figure is the read alone (no
+# process start-up, no import), wall and CPU milliseconds.
+features_file=$results/features-1M.txt
+"$build/bench/stview_bench_features" --write "$features_file"
+/usr/bin/python3 - "$build/bench/stview_bench_features" "$features_file" "$RUNS" <<'PY'
+import statistics, subprocess, sys
+
+program, path, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+pandas_read = r"""
+import sys, time
+import pandas
+start, cpu = time.perf_counter(), time.process_time()
+frame = pandas.read_csv(sys.argv[1], sep=r"\s+", comment="#", header=None,
+                        float_precision="round_trip")
+print("%.1f %.1f %d" % ((time.perf_counter() - start) * 1e3, (time.process_time() - cpu) * 1e3,
+                        len(frame)))
+"""
+has_pandas = subprocess.run(["/usr/bin/python3", "-c", "import pandas"],
+                            capture_output=True).returncode == 0
+readers = {"loadFeatures": [program, "--load-once", path]}
+if has_pandas:
+    readers["pandas.read_csv"] = ["/usr/bin/python3", "-c", pandas_read, path]
+times = {name: [] for name in readers}
+for _ in range(runs):
+    for name, command in readers.items():
+        wall, cpu, rows = subprocess.run(command, capture_output=True, text=True,
+                                         check=True).stdout.split()
+        assert int(rows) == 1000000, (name, rows)
+        times[name].append((float(wall), float(cpu)))
+median = {name: [statistics.median(t[i] for t in runs_) for i in (0, 1)]
+          for name, runs_ in times.items()}
+for name, (wall, cpu) in median.items():
+    print("%-44s %8.0f ms wall %8.0f ms cpu" % (name, wall, cpu))
+if has_pandas:
+    ratio = [median["pandas.read_csv"][i] / median["loadFeatures"][i] for i in (0, 1)]
+    print("%-44s %8.2f wall %8.2f cpu   >= 1.2: %s" % ("pandas / loadFeatures", ratio[0],
+          ratio[1], "met" if ratio[0] >= 1.2 else "MISSED"))
+else:
+    print("pandas is not installed (python3-pandas): no comparison")
+PY
+
+echo
 echo "== End to end (wall time)"
 "$root/scripts/bench-render.sh" "$build/viewer/stview"
 
