@@ -12,18 +12,16 @@
 #include <sstream>
 #include <vector>
 
-#include "detector/descriptors.hpp"
-
 namespace stview {
 namespace {
 
 constexpr const char* kVariable = "STVIEW_MEMORY_LIMIT";
 constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
 
-// Half length of makeGaussianKernel(variance, 0, 3): floor(3 sqrt(variance)).
-std::uint64_t half(double variance) {
-    return static_cast<std::uint64_t>(std::floor(3.0 * std::sqrt(variance)));
-}
+// Half length of makeGaussianKernel(variance, 0, 3): floor(3 sqrt(variance)). Sums are kept
+// in long double (a 64-bit mantissa: exact up to 2^64 bytes), so that absurd variances give an
+// absurd need instead of a wrapped-around small one.
+long double half(double variance) { return std::floor(3.0L * std::sqrt(variance)); }
 
 void checkList(const std::vector<double>& variances, const char* what) {
     if (variances.empty()) throw std::invalid_argument(std::string("no ") + what + " variance");
@@ -157,12 +155,11 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
     }
     checkList(options.spatialVariances, "spatial");
     checkList(options.temporalVariances, "temporal");
-    const std::uint64_t pixels =
-        static_cast<std::uint64_t>(frameSize.width) * static_cast<std::uint64_t>(frameSize.height);
-    const std::uint64_t frame = 4 * pixels;  // one CV_32FC1 image
+    const long double pixels = static_cast<long double>(frameSize.width) * frameSize.height;
+    const long double frame = 4 * pixels;  // one CV_32FC1 image
 
-    std::uint64_t timeHalf = 0, productHalf = 0;
-    std::uint64_t pairFrames = 0;  // over every (sigma^2, tau^2) pair
+    long double timeHalf = 0, productHalf = 0;
+    long double pairFrames = 0;  // over every (sigma^2, tau^2) pair
     for (double tau2 : options.temporalVariances) {
         timeHalf = std::max(timeHalf, half(tau2));
         productHalf = std::max(productHalf, half(2 * tau2));
@@ -173,22 +170,22 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
     pairFrames *= options.spatialVariances.size();
     // Each spatial scale: its window of frames smoothed in space, of the longest g(tau^2)'s
     // length, and the image being smoothed.
-    const std::uint64_t levelFrames = options.spatialVariances.size() * (2 * timeHalf + 1 + 1);
+    const long double levelFrames = options.spatialVariances.size() * (2 * timeHalf + 1 + 1);
     // Each thread: a product, its smoothed copy and the filter's intermediate image.
-    const std::uint64_t threadFrames =
-        3 * static_cast<std::uint64_t>(std::max(1, cv::getNumThreads()));
-    std::uint64_t need = (pairFrames + levelFrames + threadFrames) * frame;
+    const long double threadFrames = 3 * std::max(1, cv::getNumThreads());
+    long double need = (pairFrames + levelFrames + threadFrames) * frame;
     need += pixels + frame;  // the grey frame, 8-bit and float
 
     // Decoding: the decoder's frame pool and the frames read ahead (8-bit BGR), as measured.
     need += 24 * pixels;
     if (options.hog || options.hof) {
         // Votes are kept from a box's reach before the oldest point still to be released to the
-        // newest frame: the detector's delay plus that reach.
+        // newest frame: the detector's delay plus that reach (8 tau, halved).
         double largestTau2 = 0;
         for (double tau2 : options.temporalVariances) largestTau2 = std::max(largestTau2, tau2);
-        const std::uint64_t reach = descriptorBox(0, 0, 0, 1.0, largestTau2).m / 2;
-        const std::uint64_t votedFrames = timeHalf + productHalf + reach + 4;
+        const long double reach =
+            std::floor(std::max(3.0L, std::round(8.0L * std::sqrt(largestTau2))) / 2);
+        const long double votedFrames = timeHalf + productHalf + reach + 4;
         need += 2 * pixels;  // the previous and current 8-bit grey frames
         if (options.hog) {
             need += frame + 2 * frame;                     // f and its gradient field
@@ -203,8 +200,9 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
     }
     // The program itself: code, libraries, heaps and thread stacks in use (measured: about 88 MB
     // resident for 32x32 frames).
-    need += std::uint64_t{84} << 20;
-    return need;
+    need += 84 << 20;
+    const long double largest = static_cast<long double>(kUnlimited);
+    return need >= largest ? kUnlimited : static_cast<std::uint64_t>(std::ceil(need));
 }
 
 MemoryAvailability memoryAvailability() {
