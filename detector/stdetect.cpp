@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -29,6 +30,17 @@ extern "C" void onInterrupt(int) { interrupted = 1; }
 int fail(const std::string& message) {
     std::fprintf(stderr, "stdetect: %s\n", message.c_str());
     return kDetectFailed;
+}
+
+// A truncated download decodes fine up to the cut; only the count its file announces
+// tells. Containers may announce a frame or two more than they hold, so a small gap is
+// not reported. Printed even with --quiet: the run succeeds, but the user should know.
+void warnIfCut(const std::string& video, long framesRead, long framesAnnounced) {
+    if (framesRead + std::max(2L, framesAnnounced / 100) >= framesAnnounced) return;
+    std::fprintf(stderr,
+                 "stdetect: warning: %s ended after %ld of the %ld frames its file announces "
+                 "(truncated?)\n",
+                 video.c_str(), framesRead, framesAnnounced);
 }
 
 }  // namespace
@@ -74,6 +86,9 @@ int runDetect(int argc, const char* const* argv) {
         };
         steps.take = [&](FeatureList& points) { writeFeatures(out, points); };
         steps.stop = [] { return interrupted != 0; };
+        steps.ended = [&](long framesRead, long framesAnnounced) {
+            warnIfCut(settings.videoFile, framesRead, framesAnnounced);
+        };
         if (!detectVideo(settings, steps)) {
             // A progress line redrawn in place is ended first.
             const bool redrawn = !settings.quiet && isatty(STDERR_FILENO) != 0;

@@ -58,7 +58,8 @@ bool detectVideo(const DetectSettings& settings, const DetectionSteps& steps) {
     if (steps.started) steps.started();
     ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total, "done");
     FeatureList points;
-    for (long n = settings.firstFrame; n < last && !frame.empty(); ++n) {
+    long n = settings.firstFrame;
+    for (; n < last && !frame.empty(); ++n) {
         if (steps.stop && steps.stop()) return false;
         if (frame.size() != detector.frameSize()) {
             throw VideoFailure("frame " + std::to_string(n) + " of " + settings.videoFile + " is " +
@@ -75,6 +76,7 @@ bool detectVideo(const DetectSettings& settings, const DetectionSteps& steps) {
     detector.finish(points);
     steps.take(points);
     if (!settings.quiet) progress.finish();
+    if (steps.ended) steps.ended(n - settings.firstFrame, total);
     return true;
 }
 

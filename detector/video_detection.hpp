@@ -23,6 +23,9 @@ struct DetectionSteps {
     std::function<void()> started;           ///< once the detector exists, before any record
     std::function<void(FeatureList&)> take;  ///< each frame's final records (may be none)
     std::function<bool()> stop;              ///< before each frame: true ends the run early
+    /// After the last frame: the frames read and those the file announces for the range
+    /// (0 when it announces none); fewer read than announced hints at a truncated file.
+    std::function<void(long, long)> ended;
 };
 
 /**
