@@ -20,74 +20,11 @@ cannot_start() {
   echo "SKIP: cannot start Slurm: $* (needs root; runs in CI)" >&2
   exit 77
 }
-[[ $(id -u) -eq 0 ]] || cannot_start "the daemons run as root"
-for command in munged mungekey slurmctld slurmd sbatch squeue sinfo scancel scontrol; do
-  command -v "$command" >/dev/null || cannot_start "no $command (scripts/install-deps.sh installs slurm-wlm and munge)"
-done
-
-# ---- a single-node cluster -------------------------------------------------
-# munged refuses a socket folder others cannot enter and a key others can read.
 work=$(mktemp -d)
-chmod 711 "$work"
-mkdir -m 700 "$work/key" "$work/state" "$work/spool" "$work/log"
-mkdir -m 755 "$work/munge"
-export SLURM_CONF=$work/slurm.conf
-pids=()
-stop_cluster() {
-  set +e
-  if [[ ${#pids[@]} -ge 2 ]]; then
-    scancel --user="$(id -un)" 2>/dev/null
-    for _ in $(seq 60); do [[ -z "$(squeue --noheader 2>/dev/null)" ]] && break; sleep 0.5; done
-  fi
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[$i]}" 2>/dev/null && wait "${pids[$i]}" 2>/dev/null
-  done
-  rm -rf -- "$work"
-}
-trap stop_cluster EXIT
-
-mungekey --create --keyfile="$work/key/munge.key" || cannot_start "mungekey failed"
-munged -F --socket="$work/munge/socket" --key-file="$work/key/munge.key" --pid-file="$work/key/pid" \
-  --seed-file="$work/key/seed" --log-file="$work/log/munged.log" 2>"$work/log/munged.err" &
-pids+=($!)
-read -r ctld_port slurmd_port < <(/usr/bin/python3 -c 'import socket
-s = [socket.socket() for _ in range(2)]
-for x in s: x.bind(("127.0.0.1", 0))
-print(*(x.getsockname()[1] for x in s))')
-cat >"$SLURM_CONF" <<EOF
-ClusterName=stviewtest
-SlurmctldHost=$(hostname -s)(127.0.0.1)
-SlurmUser=root
-SlurmctldPort=$ctld_port
-SlurmdPort=$slurmd_port
-AuthType=auth/munge
-AuthInfo=socket=$work/munge/socket
-CredType=cred/munge
-StateSaveLocation=$work/state
-SlurmdSpoolDir=$work/spool
-SlurmctldPidFile=$work/state/slurmctld.pid
-SlurmdPidFile=$work/spool/slurmd.pid
-SlurmctldLogFile=$work/log/slurmctld.log
-SlurmdLogFile=$work/log/slurmd.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_Core_Memory
-ReturnToService=2
-MpiDefault=none
-KillWait=5
-$(slurmd -C | head -n 1) NodeAddr=127.0.0.1 State=UNKNOWN
-PartitionName=main Nodes=ALL Default=YES MaxTime=INFINITE State=UP
-EOF
-for _ in $(seq 50); do [[ -S "$work/munge/socket" ]] && break; sleep 0.1; done
-[[ -S "$work/munge/socket" ]] || cannot_start "munged: $(cat "$work/log/munged.err")"
-slurmctld -D -c -f "$SLURM_CONF" 2>"$work/log/slurmctld.err" &
-pids+=($!)
-slurmd -D -f "$SLURM_CONF" 2>"$work/log/slurmd.err" &
-pids+=($!)
-for _ in $(seq 60); do [[ "$(sinfo --noheader --format=%T 2>/dev/null)" == idle ]] && break; sleep 0.5; done
-[[ "$(sinfo --noheader --format=%T 2>/dev/null)" == idle ]] ||
-  cannot_start "the node is not idle: $(sinfo 2>&1; tail -n 3 "$work/log/slurmctld.log" "$work/log/slurmd.log")"
+# shellcheck source=../../scripts/slurm-single-node.sh
+source "$(dirname "$script")/slurm-single-node.sh"
+trap 'set +e; slurm_stop; rm -rf -- "$work"' EXIT
+slurm_start 2>"$work/start.err" || cannot_start "$(cat "$work/start.err")"
 
 # ---- clips -----------------------------------------------------------------
 in=$work/in
