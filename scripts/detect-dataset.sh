@@ -379,6 +379,7 @@ while IFS= read -r -d "" video <&3 && IFS= read -r -d "" output <&3; do
   grep "^stdetect: warning: " "$err" | while IFS= read -r line; do
     printf "%s\twarning\t%s\n" $k "$line"; done >>"$results"
   printf "%s\t%s\t%s\n" $k $status "$(grep -v "^[[:space:]]*$" "$err" | tail -n 1)" >>"$results"
+  k=-1
   [ $status -eq 0 ] || bad=1
 done
 rm -f "$err"
