@@ -23,7 +23,14 @@ cannot_start() {
 work=$(mktemp -d)
 # shellcheck source=../../scripts/slurm-single-node.sh
 source "$(dirname "$script")/slurm-single-node.sh"
-trap 'set +e; slurm_stop; rm -rf -- "$work"' EXIT
+background=()  # runs of the script in the background, stopped first at exit
+clean_up() {
+  set +e
+  for pid in "${background[@]}"; do kill -KILL -- "-$pid" "$pid" 2>/dev/null; done
+  slurm_stop
+  rm -rf -- "$work"
+}
+trap clean_up EXIT
 slurm_start 2>"$work/start.err" || cannot_start "$(cat "$work/start.err")"
 
 # ---- clips -----------------------------------------------------------------
@@ -84,17 +91,19 @@ diff "$work/before" <(stamps) >/dev/null && fail "the deleted output is missing 
 diff <(grep -v 'clip 2' "$work/before") <(stamps | grep -v 'clip 2') || fail "another output was touched"
 
 # --no-wait names the array; the same command then waits for it rather than
-# submitting again (the array is held meanwhile so that it is surely at work).
+# submitting again (the array depends on a held job meanwhile, so it is surely
+# still queued).
 rm "$out/a/clip1.avi.txt" "$out/b c/clip3.txt"
-run 0 "to do" --no-wait --per-task 1 "${slurm[@]}"
+blocker=$(sbatch --parsable --hold --mem=10M --output=/dev/null --wrap true)
+run 0 "to do" --no-wait --per-task 1 --sbatch --dependency=afterany:"$blocker" "${slurm[@]}"
 job=$(cat "$work/stdout")
 [[ "$job" =~ ^[0-9]+$ ]] || fail "--no-wait printed '$job'"
-scontrol hold "$job"
-"$script" "${slurm[@]}" 2>"$work/err" &
-for _ in $(seq 50); do grep -q "waiting for it" "$work/err" && break; sleep 0.2; done
-scontrol release "$job"
+"$script" "${slurm[@]}" >/dev/null 2>"$work/err" &
+background+=($!)
+for _ in $(seq 100); do grep -q "waiting for it" "$work/err" && break; sleep 0.2; done
+scancel "$blocker"
 status=0
-wait $! || status=$?
+wait "${background[-1]}" || status=$?
 [[ $status -eq 1 ]] && grep -qF "2 done, 1 failed, 3 skipped" "$work/err" || fail "join: $status $(cat "$work/err")"
 [[ $(ls "$logs"/*.list | wc -l) -eq 4 ]] || fail "the waiting run submitted: $(ls "$logs")"
 
@@ -104,8 +113,9 @@ clip testsrc2 "$in/0 slow.avi" 100 640x480
 slow_run() {  # waits until the slow clip is at work, then does "$@" with the run's pid
   rm -rf -- "$work/out2"
   set -m
-  "$script" --slurm --per-task 2 "$in" "$work/out2" -- --scales 4:2 2>"$work/err" &
+  "$script" --slurm --per-task 2 "$in" "$work/out2" -- --scales 4:2 >/dev/null 2>"$work/err" &
   local pid=$!
+  background+=("$pid")
   set +m
   for _ in $(seq 100); do grep -qs "0 slow" "$work/out2/detect-dataset.slurm/"*_0.log && break; sleep 0.2; done
   sleep 0.5
