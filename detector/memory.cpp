@@ -163,16 +163,17 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
     for (double tau2 : options.temporalVariances) {
         timeHalf = std::max(timeHalf, half(tau2));
         productHalf = std::max(productHalf, half(2 * tau2));
-        // L at t - 1, t, t + 1; mu (6); H; the window of 3 responses searched for maxima; and
-        // the six products' windows of g(2 tau^2)'s length.
-        pairFrames += 3 + 6 + 1 + 3 + 6 * (2 * half(2 * tau2) + 1);
+        // L at t - 1, t, t + 1; a block of 4 responses (the detector makes them 4 frames at a
+        // time); the window of 3 responses searched for maxima; and the six products' rings,
+        // g(2 tau^2)'s length plus the 3 further frames a block reaches.
+        pairFrames += 3 + 4 + 3 + 6 * (2 * half(2 * tau2) + 4);
     }
     pairFrames *= options.spatialVariances.size();
     // Each spatial scale: its window of frames smoothed in space, of the longest g(tau^2)'s
     // length, and the image being smoothed.
     const long double levelFrames = options.spatialVariances.size() * (2 * timeHalf + 1 + 1);
-    // Each thread: a product, its smoothed copy and the filter's intermediate image.
-    const long double threadFrames = 3 * std::max(1, cv::getNumThreads());
+    // Each thread: a product and the filter's intermediate image.
+    const long double threadFrames = 2 * std::max(1, cv::getNumThreads());
     long double need = (pairFrames + levelFrames + threadFrames) * frame;
     need += pixels + frame;  // the grey frame, 8-bit and float
 

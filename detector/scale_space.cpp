@@ -183,25 +183,88 @@ void gradientProduct(const cv::Mat& before, const cv::Mat& current, const cv::Ma
     });
 }
 
+namespace {
+
+// Inlined into each caller, so that the AVX2 one is compiled for AVX2.
+__attribute__((always_inline)) inline void responseRow(const float* const* mu, double k, int n,
+                                                       float* out) {
+    const float *xx = mu[0], *yy = mu[1], *tt = mu[2], *xy = mu[3], *xt = mu[4], *yt = mu[5];
+    for (int c = 0; c < n; ++c) {
+        const double a = xx[c], b = yy[c], t = tt[c], d = xy[c], e = xt[c], f = yt[c];
+        const double det = a * (b * t - f * f) - d * (d * t - f * e) + e * (d * f - b * e);
+        const double trace = a + b + t;
+        out[c] = static_cast<float>(det - k * trace * trace * trace);
+    }
+}
+
+__attribute__((target("avx2"))) void responseRowAvx2(const float* const* mu, double k, int n,
+                                                     float* out) {
+    responseRow(mu, k, n, out);
+}
+
+// The sum's passes over the n outputs, each adding to what the last left in out. Without
+// fused multiply-adds (the build contracts nothing), so every element's operations are
+// the same whatever the vector width.
+__attribute__((always_inline)) inline void weightedSumPasses(const float* const* rows,
+                                                             const float* weights, int terms, int n,
+                                                             float* __restrict out) {
+    {
+        const float w = weights[0];
+        const float* __restrict r = rows[0];
+        for (int p = 0; p < n; ++p) out[p] = w * r[p];
+    }
+    int s = 1;
+    for (; s + 4 <= terms; s += 4) {
+        const float w0 = weights[s], w1 = weights[s + 1], w2 = weights[s + 2], w3 = weights[s + 3];
+        const float* __restrict r0 = rows[s];
+        const float* __restrict r1 = rows[s + 1];
+        const float* __restrict r2 = rows[s + 2];
+        const float* __restrict r3 = rows[s + 3];
+        for (int p = 0; p < n; ++p) out[p] += w0 * r0[p] + w1 * r1[p] + w2 * r2[p] + w3 * r3[p];
+    }
+    for (; s < terms; ++s) {
+        const float w = weights[s];
+        const float* __restrict r = rows[s];
+        for (int p = 0; p < n; ++p) out[p] += w * r[p];
+    }
+}
+
+__attribute__((target("avx2"))) void weightedSumAvx2(const float* const* rows, const float* weights,
+                                                     int terms, int n, float* out) {
+    weightedSumPasses(rows, weights, terms, n, out);
+}
+
+const bool haveAvx2 = __builtin_cpu_supports("avx2");
+
+}  // namespace
+
+void cornerResponseRow(const float* const* mu, double k, int n, float* out) {
+    if (haveAvx2) {
+        responseRowAvx2(mu, k, n, out);
+    } else {
+        responseRow(mu, k, n, out);
+    }
+}
+
+void orderedWeightedSum(const float* const* rows, const float* weights, int terms, int n,
+                        float* out) {
+    CV_Assert(terms >= 1);
+    if (haveAvx2) {
+        weightedSumAvx2(rows, weights, terms, n, out);
+    } else {
+        weightedSumPasses(rows, weights, terms, n, out);
+    }
+}
+
 void cornerResponse(const GradientProducts& mu, double k, cv::Mat& response) {
     const int rows = mu[0].rows;
     const int cols = mu[0].cols;
     response.create(rows, cols, CV_32FC1);
     forRows(rows, [&](int begin, int end) {
         for (int r = begin; r < end; ++r) {
-            const float* xx = mu[0].ptr<float>(r);
-            const float* yy = mu[1].ptr<float>(r);
-            const float* tt = mu[2].ptr<float>(r);
-            const float* xy = mu[3].ptr<float>(r);
-            const float* xt = mu[4].ptr<float>(r);
-            const float* yt = mu[5].ptr<float>(r);
-            float* out = response.ptr<float>(r);
-            for (int c = 0; c < cols; ++c) {
-                const double a = xx[c], b = yy[c], t = tt[c], d = xy[c], e = xt[c], f = yt[c];
-                const double det = a * (b * t - f * f) - d * (d * t - f * e) + e * (d * f - b * e);
-                const double trace = a + b + t;
-                out[c] = static_cast<float>(det - k * trace * trace * trace);
-            }
+            const float* lines[6];
+            for (int i = 0; i < 6; ++i) lines[i] = mu[i].ptr<float>(r);
+            cornerResponseRow(lines, k, cols, response.ptr<float>(r));
         }
     });
 }

@@ -34,6 +34,19 @@ void gradientProduct(const cv::Mat& before, const cv::Mat& current, const cv::Ma
 /// in double and stored as CV_32FC1.
 void cornerResponse(const GradientProducts& mu, double k, cv::Mat& response);
 
+/// cornerResponse on @p n pixels: @p mu holds the six products' rows, in GradientProducts'
+/// order.
+void cornerResponseRow(const float* const* mu, double k, int n, float* out);
+
+/**
+ * @brief out[p] = sum over s of weights[s] rows[s][p], p in [0, n), summed in this order and
+ * grouping: the first term, then the next four at a time (their sum added to the total),
+ * then one at a time. It is the order in which FrameBuffer::ConvolveTime sums its slots, so
+ * that a sum over the same frames in the same order gives the same floats.
+ */
+void orderedWeightedSum(const float* const* rows, const float* weights, int terms, int n,
+                        float* out);
+
 /// Grey f in [0, 1] as CV_32FC1 from an 8-bit BGR, BGRA or grey frame (BGR to grey as
 /// cv::cvtColor does, then / 255). @throws std::invalid_argument for other types.
 void greyFloat(const cv::Mat& frame, cv::Mat& grey8, cv::Mat& grey);

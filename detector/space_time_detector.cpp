@@ -19,6 +19,14 @@ namespace stview {
 namespace {
 
 constexpr int kProducts = 6;
+// Responses are made this many frames at a time, so that each stored product frame is read
+// once per block rather than once per response: a point waits at most kBlock - 1 frames
+// longer than its frame's last input.
+constexpr int kBlock = 4;
+// Pixels per task of the response stage, and per tile that the block's sums keep in the
+// first-level cache.
+constexpr int kChunk = 8192;
+constexpr int kTile = 256;
 
 int halfSize(const std::vector<double>& taps) { return static_cast<int>(taps.size() / 2); }
 
@@ -93,10 +101,20 @@ struct SpaceTimeDetector::Impl {
         int productsFrame = 0;
         const cv::Mat* after = nullptr;  // L after productsFrame: next, or current at the end
         int nextFrame = 0;
-        long centre = 0;  // the frame whose response is being computed
-        GradientProducts mu;
-        std::array<TimeWindow, kProducts> productWindows;
-        cv::Mat response;
+        // The smoothed products of the newest `slots` frames, frame F in slot (F - first) mod
+        // slots: enough for the product window of every response of one block.
+        int productHalf = 0;
+        int slots = 0;
+        std::array<std::vector<float>, kProducts> products;
+        long productsThrough = 0;  // the newest frame whose products are stored
+        long nextCentre = 0;       // the first frame whose response is still to be made
+        // The block being made: its first centre, its length, and per response the slots and
+        // weights of its temporal sums in the order they are added.
+        long blockStart = 0;
+        int blockLength = 0;
+        std::array<std::vector<const float*>, kBlock * kProducts> blockRows;
+        std::array<std::vector<float>, kBlock> blockWeights;
+        std::array<cv::Mat, kBlock> blockResponses;
         FrameBuffer responses{3};
         long responseCount = 0;
         std::deque<FeaturePoint> pending;
@@ -121,7 +139,10 @@ struct SpaceTimeDetector::Impl {
     bool lStep(Pair& pair, int newestSmoothed);
     void advancePairs(int newestSmoothed);
     void productStages(const std::vector<int>& candidates);
+    bool planBlock(Pair& pair);
     void responseStages(const std::vector<int>& candidates);
+    void responseTiles(Pair& pair, std::size_t begin, std::size_t end) const;
+    void searchBlock(Pair& pair);
     void emit(FeatureList& points);
 };
 
@@ -166,8 +187,8 @@ void SpaceTimeDetector::Impl::advancePairs(int newestSmoothed) {
     }
 }
 
-// Makes each pair's products, smooths them in space (one task per product, so that even one
-// pair keeps every core busy) and moves them into the product windows.
+// Makes each pair's products and smooths them in space straight into their slots (one task
+// per product, so that even one pair keeps every core busy).
 void SpaceTimeDetector::Impl::productStages(const std::vector<int>& candidates) {
     std::vector<int> tasks;
     for (int p : candidates)
@@ -175,38 +196,85 @@ void SpaceTimeDetector::Impl::productStages(const std::vector<int>& candidates) 
     forEachParallel(tasks, [&](int task) {
         Pair& pair = pairs[task / kProducts];
         const int i = task % kProducts;
-        thread_local cv::Mat product, smoothed;
+        thread_local cv::Mat product;
         gradientProduct(pair.before, pair.current, *pair.after, std::sqrt(pair.sigma2),
                         std::sqrt(pair.tau2), i, product);
+        const long slot = (static_cast<long>(pair.productsFrame) - first) % pair.slots;
+        cv::Mat smoothed(size, CV_32FC1,
+                         pair.products[i].data() + slot * static_cast<long>(size.area()));
         smoothSpace(product, smoothed, pair.productTaps);
-        pair.productWindows[i].push(smoothed, pair.productsFrame);
     });
-    for (int p : candidates) pairs[p].productsReady = false;
+    for (int p : candidates) {
+        pairs[p].productsReady = false;
+        pairs[p].productsThrough = pairs[p].productsFrame;
+    }
     responseStages(candidates);
 }
 
-// mu and H at the centre of the product windows once the windows around it are complete;
-// then the maxima of the frame before it.
-void SpaceTimeDetector::Impl::responseStages(const std::vector<int>& candidates) {
-    std::vector<int> tasks, due;
-    for (int p : candidates) {
-        Pair& pair = pairs[p];
-        pair.centre = static_cast<long>(pair.productWindows[0].newest) - halfSize(pair.productTime);
-        if (pair.centre < first || pair.centre > last) continue;
-        due.push_back(p);
-        for (int i = 0; i < kProducts; ++i) tasks.push_back(p * kProducts + i);
+// Chooses the pair's next block of responses once the products around all of it are stored
+// (at the end, whatever is left), with the order of each temporal sum: that of a ring of
+// 2 h + 1 slots filled from frame first - h on, the first frame repeated before it and the
+// last after it, so that the sums are those of FrameBuffer::ConvolveTime over such a ring.
+bool SpaceTimeDetector::Impl::planBlock(Pair& pair) {
+    const long h = pair.productHalf;
+    const long available =
+        pair.productsThrough >= last ? last : pair.productsThrough - h;  // last response
+    const long length = std::min<long>(kBlock, available - pair.nextCentre + 1);
+    if (length < 1 || (length < kBlock && available != last)) return false;
+    pair.blockStart = pair.nextCentre;
+    pair.blockLength = static_cast<int>(length);
+    const long n = 2 * h + 1;
+    const auto pixels = static_cast<std::size_t>(size.area());
+    for (int b = 0; b < pair.blockLength; ++b) {
+        const long centre = pair.blockStart + b;
+        std::vector<float>& weights = pair.blockWeights[b];
+        weights.resize(n);
+        for (int i = 0; i < kProducts; ++i) pair.blockRows[b * kProducts + i].resize(n);
+        for (long s = 0; s < n; ++s) {
+            // Ring slot s holds frame centre - h + m with (that frame - first + h) = s mod n.
+            const long m = ((s - centre + first) % n + n) % n;
+            const long frame =
+                std::clamp(centre - h + m, static_cast<long>(first), pair.productsThrough);
+            weights[s] = static_cast<float>(pair.productTime[2 * h - m]);
+            const std::size_t slot = static_cast<std::size_t>((frame - first) % pair.slots);
+            for (int i = 0; i < kProducts; ++i)
+                pair.blockRows[b * kProducts + i][s] = pair.products[i].data() + slot * pixels;
+        }
+        pair.blockResponses[b].create(size, CV_32FC1);
     }
-    forEachParallel(tasks, [&](int task) {
-        Pair& pair = pairs[task / kProducts];
-        const int i = task % kProducts;
-        pair.productWindows[i].frames.ConvolveTime(pair.mu[i], pair.productTime);
-    });
-    forEachParallel(due, [&](int p) {
-        Pair& pair = pairs[p];
-        cornerResponse(pair.mu, options.k, pair.response);
-        pair.responses.AddFrameNumbered(pair.response, static_cast<int>(pair.centre));
-        if (++pair.responseCount < 3) return;
-        // The newest response is at centre; the search looks at centre - 1 only.
+    return true;
+}
+
+// The block's responses on pixels [begin, end), tile by tile: each tile's six sums per
+// response from the stored products, then H, so that mu is never stored whole.
+void SpaceTimeDetector::Impl::responseTiles(Pair& pair, std::size_t begin, std::size_t end) const {
+    thread_local std::vector<float> sums;
+    sums.resize(static_cast<std::size_t>(kProducts) * kTile);
+    thread_local std::vector<const float*> rows;
+    const int n = 2 * pair.productHalf + 1;
+    rows.resize(n);
+    for (std::size_t tile = begin; tile < end; tile += kTile) {
+        const int length = static_cast<int>(std::min<std::size_t>(kTile, end - tile));
+        for (int b = 0; b < pair.blockLength; ++b) {
+            const float* mu[kProducts];
+            for (int i = 0; i < kProducts; ++i) {
+                const std::vector<const float*>& start = pair.blockRows[b * kProducts + i];
+                for (int s = 0; s < n; ++s) rows[s] = start[s] + tile;
+                float* sum = sums.data() + static_cast<std::size_t>(i) * kTile;
+                orderedWeightedSum(rows.data(), pair.blockWeights[b].data(), n, length, sum);
+                mu[i] = sum;
+            }
+            cornerResponseRow(mu, options.k, length, pair.blockResponses[b].ptr<float>() + tile);
+        }
+    }
+}
+
+// The maxima of the frame before each new response, once three responses are known.
+void SpaceTimeDetector::Impl::searchBlock(Pair& pair) {
+    for (int b = 0; b < pair.blockLength; ++b) {
+        const long centre = pair.blockStart + b;
+        pair.responses.AddFrameNumbered(pair.blockResponses[b], static_cast<int>(centre));
+        if (++pair.responseCount < 3) continue;
         FeatureList found;
         pair.responses.FindLocalMaxima(found, true);
         for (FeaturePoint& point : found) {
@@ -216,8 +284,29 @@ void SpaceTimeDetector::Impl::responseStages(const std::vector<int>& candidates)
             point.temporalVariance = pair.tau2;
             pair.pending.push_back(std::move(point));
         }
-        pair.doneThrough = pair.centre - 1;
-    });
+        pair.doneThrough = centre - 1;
+    }
+    pair.nextCentre = pair.blockStart + pair.blockLength;
+}
+
+// Every block of responses the stored products allow, then its maxima.
+void SpaceTimeDetector::Impl::responseStages(const std::vector<int>& candidates) {
+    const auto pixels = static_cast<std::size_t>(size.area());
+    const int chunks = static_cast<int>((pixels + kChunk - 1) / kChunk);
+    for (;;) {
+        std::vector<int> due, tasks;
+        for (int p : candidates) {
+            if (!planBlock(pairs[p])) continue;
+            due.push_back(p);
+            for (int c = 0; c < chunks; ++c) tasks.push_back(p * chunks + c);
+        }
+        if (due.empty()) return;
+        forEachParallel(tasks, [&](int task) {
+            const std::size_t begin = static_cast<std::size_t>(task % chunks) * kChunk;
+            responseTiles(pairs[task / chunks], begin, std::min(pixels, begin + kChunk));
+        });
+        forEachParallel(due, [&](int p) { searchBlock(pairs[p]); });
+    }
 }
 
 void SpaceTimeDetector::Impl::emit(FeatureList& points) {
@@ -287,8 +376,12 @@ SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& 
             pair.timeTaps = makeGaussianKernel(taus[u], 0, 3);
             pair.productTaps = gaussianTaps(2 * sigmas[s]);
             pair.productTime = makeGaussianKernel(2 * taus[u], 0, 3);
-            const int half = halfSize(pair.productTime);
-            for (TimeWindow& window : pair.productWindows) window.init(half, 2 * half + 1);
+            pair.productHalf = halfSize(pair.productTime);
+            pair.slots = 2 * pair.productHalf + kBlock;
+            for (std::vector<float>& product : pair.products)
+                product.resize(static_cast<std::size_t>(pair.slots) * frameSize.area());
+            pair.productsThrough = static_cast<long>(firstFrame) - 1;
+            pair.nextCentre = firstFrame;
             pair.doneThrough = static_cast<long>(firstFrame) - 1;
         }
     }
@@ -350,28 +443,12 @@ void SpaceTimeDetector::finish(FeatureList& points) {
         });
         d.advancePairs(d.levels[0].smoothed.newest);
     }
-    // The products of the last frame (L after it repeats it), then the product windows padded
-    // with them until every response up to the last frame is made.
+    // The products of the last frame (L after it repeats it), then the responses left.
     for (Impl::Pair& pair : d.pairs) {
         pair.productsFrame = pair.currentFrame;
         pair.after = &pair.current;
     }
     d.productStages(d.pairOrder);
-    for (int j = 0;; ++j) {
-        std::vector<int> padded, tasks;
-        for (int p : d.pairOrder) {
-            if (j < halfSize(d.pairs[p].productTime)) {
-                padded.push_back(p);
-                for (int i = 0; i < kProducts; ++i) tasks.push_back(p * kProducts + i);
-            }
-        }
-        if (padded.empty()) break;
-        forEachParallel(tasks, [&](int task) {
-            thread_local cv::Mat scratch;
-            d.pairs[task / kProducts].productWindows[task % kProducts].repeatNewest(scratch);
-        });
-        d.responseStages(padded);
-    }
     for (Impl::Pair& pair : d.pairs) pair.doneThrough = d.last;
     d.emit(points);
 }
@@ -382,12 +459,13 @@ cv::Size SpaceTimeDetector::frameSize() const { return impl_->size; }
 
 long SpaceTimeDetector::framesHeld() const {
     const Impl& d = *impl_;
-    // Grey frames, and per thread a product and its smoothed copy and a filtered image.
-    long held = 2 + 3L * cv::getNumThreads();
+    // Grey frames, and per thread a product and its row-filtered image.
+    long held = 2 + 2L * cv::getNumThreads();
     for (const Impl::Level& level : d.levels) held += level.smoothed.frames.Length() + 1;
     for (const Impl::Pair& pair : d.pairs) {
-        held += 3 + kProducts + 1;  // L, mu, response
-        held += kProducts * pair.productWindows[0].frames.Length();
+        held += 3;                       // L
+        held += kProducts * pair.slots;  // smoothed products
+        held += kBlock;                  // a block's responses
         held += pair.responses.Length();
     }
     return held;
