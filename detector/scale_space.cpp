@@ -72,6 +72,95 @@ __attribute__((target("avx2,fma"))) void symmetricAvx2(const Line& line, float* 
     }
 }
 
+// symmetricAvx2 with 16-float vectors and eight accumulators (128 outputs per step); the
+// last outputs go to symmetricAvx2. Every output takes the same operations in the same order.
+template <class Line>
+__attribute__((target("avx512f,avx2,fma"))) void symmetricAvx512(const Line& line, float* out,
+                                                                 int n, const float* c, int half) {
+    constexpr int kVectors = 8, kStep = 16 * kVectors;
+    int x = 0;
+    const __m512 c0 = _mm512_set1_ps(c[0]);
+    const float* centre = line(0);
+    for (; x + kStep <= n; x += kStep) {
+        __m512 a[kVectors];
+#pragma GCC unroll 8
+        for (int v = 0; v < kVectors; ++v)
+            a[v] = _mm512_mul_ps(c0, _mm512_loadu_ps(centre + x + 16 * v));
+        for (int j = 1; j <= half; ++j) {
+            const __m512 cj = _mm512_set1_ps(c[j]);
+            const float* before = line(-j) + x;
+            const float* after = line(j) + x;
+#pragma GCC unroll 8
+            for (int v = 0; v < kVectors; ++v) {
+                a[v] = _mm512_fmadd_ps(cj,
+                                       _mm512_add_ps(_mm512_loadu_ps(before + 16 * v),
+                                                     _mm512_loadu_ps(after + 16 * v)),
+                                       a[v]);
+            }
+        }
+#pragma GCC unroll 8
+        for (int v = 0; v < kVectors; ++v) _mm512_storeu_ps(out + x + 16 * v, a[v]);
+    }
+    symmetricAvx2([&line, x](int k) { return line(k) + x; }, out + x, n - x, c, half);
+}
+
+// The pass across rows for output rows [begin, end) and columns [x0, x1) (x1 - x0 a multiple
+// of 16), eight rows at a time per 16 columns: each row of the filtered image is loaded once
+// for the eight outputs, which keep the rows around them in registers as the taps widen
+// (in(r - j) for output r + 1 is in(r - j + 1) of the step before). Same operations per
+// output as symmetricAvx2.
+__attribute__((target("avx512f,avx2,fma"))) void columnsAvx512(const float* image, int rows,
+                                                               int cols, int begin, int end, int x0,
+                                                               int x1, const float* c, int half,
+                                                               float* dst, std::size_t dstStride) {
+    constexpr int kRows = 8;
+    const auto row = [&](int r) {
+        return image + static_cast<std::size_t>(std::clamp(r, 0, rows - 1)) * cols;
+    };
+    const __m512 c0 = _mm512_set1_ps(c[0]);
+    for (int x = x0; x < x1; x += 16) {
+        int r = begin;
+        for (; r + kRows <= end; r += kRows) {
+            __m512 a[kRows], lo[kRows], hi[kRows];
+#pragma GCC unroll 8
+            for (int i = 0; i < kRows; ++i) {
+                a[i] = _mm512_mul_ps(c0, _mm512_loadu_ps(row(r + i) + x));
+                lo[i] = _mm512_loadu_ps(row(r + i - 1) + x);
+                hi[i] = _mm512_loadu_ps(row(r + i + 1) + x);
+            }
+            for (int j = 1; j <= half; ++j) {
+                const __m512 cj = _mm512_set1_ps(c[j]);
+#pragma GCC unroll 8
+                for (int i = 0; i < kRows; ++i)
+                    a[i] = _mm512_fmadd_ps(cj, _mm512_add_ps(lo[i], hi[i]), a[i]);
+                if (j == half) break;
+#pragma GCC unroll 8
+                for (int i = kRows - 1; i > 0; --i) lo[i] = lo[i - 1];
+#pragma GCC unroll 8
+                for (int i = 0; i + 1 < kRows; ++i) hi[i] = hi[i + 1];
+                lo[0] = _mm512_loadu_ps(row(r - j - 1) + x);
+                hi[kRows - 1] = _mm512_loadu_ps(row(r + kRows + j) + x);
+            }
+#pragma GCC unroll 8
+            for (int i = 0; i < kRows; ++i)
+                _mm512_storeu_ps(dst + static_cast<std::size_t>(r + i) * dstStride + x, a[i]);
+        }
+        for (; r < end; ++r) {
+            __m512 a = _mm512_mul_ps(c0, _mm512_loadu_ps(row(r) + x));
+            for (int j = 1; j <= half; ++j) {
+                a = _mm512_fmadd_ps(
+                    _mm512_set1_ps(c[j]),
+                    _mm512_add_ps(_mm512_loadu_ps(row(r - j) + x), _mm512_loadu_ps(row(r + j) + x)),
+                    a);
+            }
+            _mm512_storeu_ps(dst + static_cast<std::size_t>(r) * dstStride + x, a);
+        }
+    }
+}
+
+const bool haveAvx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") &&
+                        __builtin_cpu_supports("fma");
+
 template <class Line>
 void symmetricPlain(const Line& line, float* out, int n, const float* c, int half) {
     for (int x = 0; x < n; ++x) {
@@ -84,7 +173,9 @@ void symmetricPlain(const Line& line, float* out, int n, const float* c, int hal
 template <class Line>
 void symmetric(const Line& line, float* out, int n, const float* c, int half) {
     static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (avx2) {
+    if (haveAvx512) {
+        symmetricAvx512(line, out, n, c, half);
+    } else if (avx2) {
         symmetricAvx2(line, out, n, c, half);
     } else {
         symmetricPlain(line, out, n, c, half);
@@ -124,16 +215,26 @@ void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps) {
         }
     });
     dst.create(rows, cols, CV_32FC1);
+    // Columns in 16-wide strips, eight rows at a time, where AVX-512 is there; the columns
+    // past the last whole strip (and all of them elsewhere) row by row.
+    const int strips = haveAvx512 ? cols / 16 * 16 : 0;
     forRows(rows, [&](int begin, int end) {
+        if (strips > 0) {
+            columnsAvx512(filtered, rows, cols, begin, end, 0, strips, c, half, dst.ptr<float>(),
+                          dst.step1());
+        }
+        if (strips == cols) return;
         thread_local std::vector<const float*> window;
         window.resize(2 * static_cast<std::size_t>(half) + 1);
         const float* const* lines = window.data() + half;
         for (int r = begin; r < end; ++r) {
             for (int k = -half; k <= half; ++k) {
-                window[k + half] =
-                    filtered + static_cast<std::size_t>(std::clamp(r + k, 0, rows - 1)) * cols;
+                window[k + half] = filtered +
+                                   static_cast<std::size_t>(std::clamp(r + k, 0, rows - 1)) * cols +
+                                   strips;
             }
-            symmetric([lines](int k) { return lines[k]; }, dst.ptr<float>(r), cols, c, half);
+            symmetric([lines](int k) { return lines[k]; }, dst.ptr<float>(r) + strips,
+                      cols - strips, c, half);
         }
     });
 }
