@@ -335,6 +335,48 @@ __attribute__((target("avx2"))) void weightedSumAvx2(const float* const* rows, c
     weightedSumPasses(rows, weights, terms, n, out);
 }
 
+// weightedSumPasses with the total of 64 outputs in registers through all terms.
+__attribute__((target("avx512f"))) void weightedSumAvx512(const float* const* rows,
+                                                          const float* weights, int terms, int n,
+                                                          float* out) {
+    constexpr int kVectors = 4, kStep = 16 * kVectors;
+    int p = 0;
+    for (; p + kStep <= n; p += kStep) {
+        __m512 a[kVectors];
+        const __m512 first = _mm512_set1_ps(weights[0]);
+#pragma GCC unroll 4
+        for (int v = 0; v < kVectors; ++v)
+            a[v] = _mm512_mul_ps(first, _mm512_loadu_ps(rows[0] + p + 16 * v));
+        int s = 1;
+        for (; s + 4 <= terms; s += 4) {
+            const __m512 w0 = _mm512_set1_ps(weights[s]), w1 = _mm512_set1_ps(weights[s + 1]),
+                         w2 = _mm512_set1_ps(weights[s + 2]), w3 = _mm512_set1_ps(weights[s + 3]);
+            const float *r0 = rows[s] + p, *r1 = rows[s + 1] + p, *r2 = rows[s + 2] + p,
+                        *r3 = rows[s + 3] + p;
+#pragma GCC unroll 4
+            for (int v = 0; v < kVectors; ++v) {
+                __m512 group = _mm512_mul_ps(w0, _mm512_loadu_ps(r0 + 16 * v));
+                group = _mm512_add_ps(group, _mm512_mul_ps(w1, _mm512_loadu_ps(r1 + 16 * v)));
+                group = _mm512_add_ps(group, _mm512_mul_ps(w2, _mm512_loadu_ps(r2 + 16 * v)));
+                group = _mm512_add_ps(group, _mm512_mul_ps(w3, _mm512_loadu_ps(r3 + 16 * v)));
+                a[v] = _mm512_add_ps(a[v], group);
+            }
+        }
+        for (; s < terms; ++s) {
+            const __m512 w = _mm512_set1_ps(weights[s]);
+#pragma GCC unroll 4
+            for (int v = 0; v < kVectors; ++v)
+                a[v] = _mm512_add_ps(a[v], _mm512_mul_ps(w, _mm512_loadu_ps(rows[s] + p + 16 * v)));
+        }
+#pragma GCC unroll 4
+        for (int v = 0; v < kVectors; ++v) _mm512_storeu_ps(out + p + 16 * v, a[v]);
+    }
+    if (p == n) return;
+    std::vector<const float*> rest(rows, rows + terms);
+    for (const float*& row : rest) row += p;
+    weightedSumPasses(rest.data(), weights, terms, n - p, out + p);
+}
+
 const bool haveAvx2 = __builtin_cpu_supports("avx2");
 
 }  // namespace
@@ -350,7 +392,9 @@ void cornerResponseRow(const float* const* mu, double k, int n, float* out) {
 void orderedWeightedSum(const float* const* rows, const float* weights, int terms, int n,
                         float* out) {
     CV_Assert(terms >= 1);
-    if (haveAvx2) {
+    if (haveAvx512) {
+        weightedSumAvx512(rows, weights, terms, n, out);
+    } else if (haveAvx2) {
         weightedSumAvx2(rows, weights, terms, n, out);
     } else {
         weightedSumPasses(rows, weights, terms, n, out);

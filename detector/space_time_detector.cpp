@@ -26,7 +26,7 @@ constexpr int kBlock = 4;
 // Pixels per task of the response stage, and per tile that the block's sums keep in the
 // first-level cache.
 constexpr int kChunk = 8192;
-constexpr int kTile = 256;
+constexpr int kTile = 128;
 
 int halfSize(const std::vector<double>& taps) { return static_cast<int>(taps.size() / 2); }
 
@@ -105,7 +105,7 @@ struct SpaceTimeDetector::Impl {
         // slots: enough for the product window of every response of one block.
         int productHalf = 0;
         int slots = 0;
-        std::array<std::vector<float>, kProducts> products;
+        std::array<std::unique_ptr<float[]>, kProducts> products;  // written before read
         long productsThrough = 0;  // the newest frame whose products are stored
         long nextCentre = 0;       // the first frame whose response is still to be made
         // The block being made: its first centre, its length, and per response the slots and
@@ -201,7 +201,7 @@ void SpaceTimeDetector::Impl::productStages(const std::vector<int>& candidates) 
                         std::sqrt(pair.tau2), i, product);
         const long slot = (static_cast<long>(pair.productsFrame) - first) % pair.slots;
         cv::Mat smoothed(size, CV_32FC1,
-                         pair.products[i].data() + slot * static_cast<long>(size.area()));
+                         pair.products[i].get() + slot * static_cast<long>(size.area()));
         smoothSpace(product, smoothed, pair.productTaps);
     });
     for (int p : candidates) {
@@ -238,7 +238,7 @@ bool SpaceTimeDetector::Impl::planBlock(Pair& pair) {
             weights[s] = static_cast<float>(pair.productTime[2 * h - m]);
             const std::size_t slot = static_cast<std::size_t>((frame - first) % pair.slots);
             for (int i = 0; i < kProducts; ++i)
-                pair.blockRows[b * kProducts + i][s] = pair.products[i].data() + slot * pixels;
+                pair.blockRows[b * kProducts + i][s] = pair.products[i].get() + slot * pixels;
         }
         pair.blockResponses[b].create(size, CV_32FC1);
     }
@@ -249,21 +249,26 @@ bool SpaceTimeDetector::Impl::planBlock(Pair& pair) {
 // response from the stored products, then H, so that mu is never stored whole.
 void SpaceTimeDetector::Impl::responseTiles(Pair& pair, std::size_t begin, std::size_t end) const {
     thread_local std::vector<float> sums;
-    sums.resize(static_cast<std::size_t>(kProducts) * kTile);
+    sums.resize(static_cast<std::size_t>(kBlock) * kProducts * kTile);
     thread_local std::vector<const float*> rows;
     const int n = 2 * pair.productHalf + 1;
     rows.resize(n);
+    const auto sum = [&](int b, int i) {
+        return sums.data() + static_cast<std::size_t>(b * kProducts + i) * kTile;
+    };
     for (std::size_t tile = begin; tile < end; tile += kTile) {
         const int length = static_cast<int>(std::min<std::size_t>(kTile, end - tile));
-        for (int b = 0; b < pair.blockLength; ++b) {
-            const float* mu[kProducts];
-            for (int i = 0; i < kProducts; ++i) {
+        // One product's frames for the whole block while they are in the first-level cache.
+        for (int i = 0; i < kProducts; ++i) {
+            for (int b = 0; b < pair.blockLength; ++b) {
                 const std::vector<const float*>& start = pair.blockRows[b * kProducts + i];
                 for (int s = 0; s < n; ++s) rows[s] = start[s] + tile;
-                float* sum = sums.data() + static_cast<std::size_t>(i) * kTile;
-                orderedWeightedSum(rows.data(), pair.blockWeights[b].data(), n, length, sum);
-                mu[i] = sum;
+                orderedWeightedSum(rows.data(), pair.blockWeights[b].data(), n, length, sum(b, i));
             }
+        }
+        for (int b = 0; b < pair.blockLength; ++b) {
+            const float* mu[kProducts];
+            for (int i = 0; i < kProducts; ++i) mu[i] = sum(b, i);
             cornerResponseRow(mu, options.k, length, pair.blockResponses[b].ptr<float>() + tile);
         }
     }
@@ -378,8 +383,8 @@ SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& 
             pair.productTime = makeGaussianKernel(2 * taus[u], 0, 3);
             pair.productHalf = halfSize(pair.productTime);
             pair.slots = 2 * pair.productHalf + kBlock;
-            for (std::vector<float>& product : pair.products)
-                product.resize(static_cast<std::size_t>(pair.slots) * frameSize.area());
+            for (std::unique_ptr<float[]>& product : pair.products)
+                product.reset(new float[static_cast<std::size_t>(pair.slots) * frameSize.area()]);
             pair.productsThrough = static_cast<long>(firstFrame) - 1;
             pair.nextCentre = firstFrame;
             pair.doneThrough = static_cast<long>(firstFrame) - 1;
