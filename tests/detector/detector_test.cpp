@@ -151,17 +151,26 @@ TEST(Descriptors, BoxesDirectionsUnitLengthZerosAndBadInput) {
     EXPECT_THROW(flowField(wrong, small.grey[0], field), std::invalid_argument);  // size, type
 }
 
+// Checks that each point is appended once its frame is final (the response after it, the
+// products around that, L one frame on, f around that are known) and at most 3 frames later.
 FeatureList streamed(const std::vector<cv::Mat>& video, const DetectorOptions& options, int first) {
+    const auto half = [](double v) { return int(makeGaussianKernel(v, 0, 3).size() / 2); };
+    int lag = 0;
+    for (double tau2 : options.temporalVariances)
+        lag = std::max(lag, 2 + half(2 * tau2) + half(tau2));
     SpaceTimeDetector detector(video[0].size(), options, first);
     FeatureList points;
     for (const cv::Mat& frame : video) {
         const std::size_t before = points.size();
         detector.addFrame(frame, points);
-        // What is appended is final: never a frame that later calls could still add to.
+        const int newest = first + detector.framesAdded() - 1;
         for (std::size_t i = before; i < points.size(); ++i)
-            EXPECT_LT(points[i].t, first + detector.framesAdded() - 1);
+            EXPECT_TRUE(points[i].t + lag <= newest && newest <= points[i].t + lag + 3);
     }
+    const std::size_t before = points.size();
     detector.finish(points);
+    for (std::size_t i = before; i < points.size(); ++i)
+        EXPECT_GT(points[i].t + lag + 3, first + detector.framesAdded() - 1);
     return points;
 }
 
