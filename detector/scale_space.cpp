@@ -105,28 +105,35 @@ __attribute__((target("avx512f,avx2,fma"))) void symmetricAvx512(const Line& lin
 }
 
 // The pass across rows for output rows [begin, end) and columns [x0, x1) (x1 - x0 a multiple
-// of 16), eight rows at a time per 16 columns: each row of the filtered image is loaded once
-// for the eight outputs, which keep the rows around them in registers as the taps widen
-// (in(r - j) for output r + 1 is in(r - j + 1) of the step before). Same operations per
-// output as symmetricAvx2.
+// of 16), eight rows at a time: for each 16 columns, each row of the filtered image is loaded
+// once for the eight outputs, which keep the rows around them in registers as the taps widen
+// (in(r - j) for output r + 1 is in(r - j + 1) of the step before). The columns are taken
+// left to right for each eight rows, so that the rows are read as they lie in memory (going
+// down a strip instead strides by whole rows, which at 640 floats map to few cache sets).
+// Same operations per output as symmetricAvx2.
 __attribute__((target("avx512f,avx2,fma"))) void columnsAvx512(const float* image, int rows,
                                                                int cols, int begin, int end, int x0,
                                                                int x1, const float* c, int half,
                                                                float* dst, std::size_t dstStride) {
     constexpr int kRows = 8;
-    const auto row = [&](int r) {
-        return image + static_cast<std::size_t>(std::clamp(r, 0, rows - 1)) * cols;
-    };
+    // line[k]: row r - half - 1 + k of the image, repeating the edge rows.
+    thread_local std::vector<const float*> line;
+    line.resize(2 * static_cast<std::size_t>(half) + kRows + 2);
     const __m512 c0 = _mm512_set1_ps(c[0]);
-    for (int x = x0; x < x1; x += 16) {
-        int r = begin;
-        for (; r + kRows <= end; r += kRows) {
+    int r = begin;
+    for (; r + kRows <= end; r += kRows) {
+        for (std::size_t k = 0; k < line.size(); ++k) {
+            const int q = std::clamp(r - half - 1 + static_cast<int>(k), 0, rows - 1);
+            line[k] = image + static_cast<std::size_t>(q) * cols;
+        }
+        const float* const* at = line.data() + half + 1;  // at[i]: row r + i
+        for (int x = x0; x < x1; x += 16) {
             __m512 a[kRows], lo[kRows], hi[kRows];
 #pragma GCC unroll 8
             for (int i = 0; i < kRows; ++i) {
-                a[i] = _mm512_mul_ps(c0, _mm512_loadu_ps(row(r + i) + x));
-                lo[i] = _mm512_loadu_ps(row(r + i - 1) + x);
-                hi[i] = _mm512_loadu_ps(row(r + i + 1) + x);
+                a[i] = _mm512_mul_ps(c0, _mm512_loadu_ps(at[i] + x));
+                lo[i] = _mm512_loadu_ps(at[i - 1] + x);
+                hi[i] = _mm512_loadu_ps(at[i + 1] + x);
             }
             for (int j = 1; j <= half; ++j) {
                 const __m512 cj = _mm512_set1_ps(c[j]);
@@ -138,14 +145,19 @@ __attribute__((target("avx512f,avx2,fma"))) void columnsAvx512(const float* imag
                 for (int i = kRows - 1; i > 0; --i) lo[i] = lo[i - 1];
 #pragma GCC unroll 8
                 for (int i = 0; i + 1 < kRows; ++i) hi[i] = hi[i + 1];
-                lo[0] = _mm512_loadu_ps(row(r - j - 1) + x);
-                hi[kRows - 1] = _mm512_loadu_ps(row(r + kRows + j) + x);
+                lo[0] = _mm512_loadu_ps(at[-j - 1] + x);
+                hi[kRows - 1] = _mm512_loadu_ps(at[kRows + j] + x);
             }
 #pragma GCC unroll 8
             for (int i = 0; i < kRows; ++i)
                 _mm512_storeu_ps(dst + static_cast<std::size_t>(r + i) * dstStride + x, a[i]);
         }
-        for (; r < end; ++r) {
+    }
+    const auto row = [&](int q) {
+        return image + static_cast<std::size_t>(std::clamp(q, 0, rows - 1)) * cols;
+    };
+    for (; r < end; ++r) {
+        for (int x = x0; x < x1; x += 16) {
             __m512 a = _mm512_mul_ps(c0, _mm512_loadu_ps(row(r) + x));
             for (int j = 1; j <= half; ++j) {
                 a = _mm512_fmadd_ps(
