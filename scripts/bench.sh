@@ -70,9 +70,9 @@ def fps(name):
 
 print()
 for label, fast, base, target in (
-        ("detector, 1 pair (4, 2)", "Detector_Streaming/1/0/real_time", "Detector_Baseline/1/iterations:1/real_time", 100),
-        ("detector, 10 pairs", "Detector_Streaming/10/0/real_time", "Detector_Baseline/10/iterations:1/real_time", 8),
-        ("detector, 10 pairs, hog,hof", "Detector_Streaming/10/1/real_time", None, 4)):
+        ("detector, 1 pair (4, 2)", "Detector_Streaming/1/0/real_time", "Detector_Baseline/1/iterations:1/real_time", 125),
+        ("detector, 10 pairs", "Detector_Streaming/10/0/real_time", "Detector_Baseline/10/iterations:1/real_time", 15),
+        ("detector, 10 pairs, hog,hof", "Detector_Streaming/10/1/real_time", None, 9)):
     line = "%-44s %8.1f frames/s" % (label, fps(fast))
     if base:
         line += "   baseline %6.2f frames/s, %5.1fx" % (fps(base), fps(fast) / fps(base))
