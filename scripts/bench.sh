@@ -13,7 +13,7 @@ jobs=${JOBS:-2}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTVIEW_BUILD_BENCHMARKS=ON \
   -DSTVIEW_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$jobs" --target stview stview_bench_features stview_bench_overlay \
-  stview_bench_spacetime stview_bench_detector stview_video_psnr
+  stview_bench_spacetime stview_bench_detector stview_video_psnr _core
 
 results=$build/bench-results
 mkdir -p "$results"
@@ -130,3 +130,7 @@ echo "== End to end (wall time)"
 echo
 echo "== Output size and quality on vtest.avi"
 "$root/scripts/bench-quality.sh" "$build"
+
+echo
+echo "== Python package: read_features and detect() (fresh processes)"
+PYTHONPATH=$build/python /usr/bin/python3 "$root/bench/python_bench.py"
