@@ -10,6 +10,7 @@ Medians of --repeat runs. Usage: PYTHONPATH=<build>/python python3 bench/python_
 import argparse
 import os
 import random
+import resource
 import statistics
 import subprocess
 import sys
@@ -26,13 +27,16 @@ READERS = {
 }
 
 
-def timed_in_child(setup: str, call: str, path: str) -> float:
-    """Seconds the call takes in a fresh interpreter (imports not counted)."""
+def timed_in_child(setup: str, call: str, path: str, both: bool = False):
+    """Seconds the call takes in a fresh interpreter (imports not counted): wall time, or
+    with both (wall time, CPU time of all its threads)."""
     code = (f"import time\n{setup}\nPATH = {path!r}\nstart = time.perf_counter()\n"
-            f"{call}\nprint(time.perf_counter() - start)")
+            f"used = time.process_time()\n{call}\n"
+            f"print(time.perf_counter() - start, time.process_time() - used)")
     out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True,
                          text=True).stdout
-    return float(out.split()[-1])
+    wall, cpu = (float(word) for word in out.split()[-2:])
+    return (wall, cpu) if both else wall
 
 
 def write_features_file(path: str, lines: int) -> None:
@@ -86,20 +90,27 @@ def main() -> None:
                             "mjpeg", "-q:v", "3", clip], check=True)
         stdetect = stdetect_path()
 
-        def run_stdetect() -> float:
+        def run_stdetect() -> tuple:
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
             start = time.perf_counter()
             subprocess.run([stdetect, "-v", clip, "-o", os.path.join(scratch, "d.txt"),
                             "--quiet"], check=True)
-            return time.perf_counter() - start
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            used = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+            return time.perf_counter() - start, used
 
-        program = median_of(args.repeat, run_stdetect)
-        package = median_of(args.repeat, lambda: timed_in_child(
-            "import stview", "stview.detect(PATH)", clip))
-        print(f"\ndetect on {os.path.basename(clip)}, median of {args.repeat}:")
-        print(f"  stdetect (whole process)     {program * 1000:8.0f} ms")
-        print(f"  stview.detect()              {package * 1000:8.0f} ms  "
-              f"({(package / program - 1) * 100:+.1f} %)")
-
+        # Interleaved, so that a change in the machine's load touches both alike.
+        runs = {"stdetect": [], "detect": []}
+        for _ in range(args.repeat):
+            runs["stdetect"].append(run_stdetect())
+            runs["detect"].append(timed_in_child("import stview", "stview.detect(PATH)", clip,
+                                                 both=True))
+        print(f"\ndetect on {os.path.basename(clip)}, median of {args.repeat} interleaved runs:")
+        for index, what in enumerate(("wall time", "CPU time")):
+            program = statistics.median(run[index] for run in runs["stdetect"])
+            package = statistics.median(run[index] for run in runs["detect"])
+            print(f"  {what:9s}: stdetect (whole process) {program * 1000:8.0f} ms, "
+                  f"stview.detect() {package * 1000:8.0f} ms ({(package / program - 1) * 100:+.1f} %)")
 
 if __name__ == "__main__":
     main()

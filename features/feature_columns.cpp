@@ -94,6 +94,10 @@ FeatureColumns parseFeatureColumns(std::string_view text, FeatureParseReport& re
     columns.points.reserve(lines * kFeatureFields);
     if (columns.hasHog) columns.hog.reserve(lines * kHogLength);
     if (columns.hasHof) columns.hof.reserve(lines * kHofLength);
+    for (std::vector<float>* v : {&columns.hog, &columns.hof}) {
+        adviseHugePages(v->data(), v->capacity() * sizeof(float));
+    }
+    adviseHugePages(columns.points.data(), columns.points.capacity() * sizeof(double));
     std::size_t lineNumber = 0;
     FeaturePoint point;
     while (!text.empty()) {
