@@ -4,7 +4,7 @@ read_features on a 1,000,000-line features file (as stdetect writes them: shorte
 round-trip reals) against numpy.loadtxt and pandas.read_csv(..., float_precision=
 "round_trip") (pandas optional); detect() against stdetect on the same clip.
 Medians of --repeat runs. Usage: PYTHONPATH=<build>/python python3 bench/python_bench.py
-[--lines N] [--clip VIDEO] [--repeat R]; STDETECT names stdetect (else stview.tools').
+[--lines N] [--clip VIDEO] [--repeat R] [--no-detect]; STDETECT names stdetect (else stview.tools').
 """
 
 import argparse
@@ -49,15 +49,12 @@ def write_features_file(path: str, lines: int) -> None:
                       f"{rng.choice((2, 4))} {rng.uniform(1e-8, 1e-3)!r}\n")
 
 
-def median_of(repeat: int, run) -> float:
-    return statistics.median(run() for _ in range(repeat))
-
-
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--lines", type=int, default=1_000_000)
     parser.add_argument("--clip", help="video for detect(); default: a generated 320x240 clip")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--no-detect", action="store_true", help="time the readers only")
     args = parser.parse_args()
     import numpy as np
     import stview
@@ -75,13 +72,18 @@ def main() -> None:
             print(f"pandas round_trip gives the same values as read_features: {same}")
         except ImportError:
             READERS.pop("pandas.read_csv round_trip")
-        times = {name: median_of(args.repeat, lambda: timed_in_child(*how, path))
-                 for name, how in READERS.items()}
-        base = times["stview.read_features"]
-        print(f"\n{args.lines} lines, median of {args.repeat} fresh processes:")
-        for name, seconds in times.items():
-            print(f"  {name:28s} {seconds * 1000:8.0f} ms  ({seconds / base:5.2f}x read_features)")
-
+        # Interleaved rounds, so that a change in the machine's load touches all alike.
+        rounds = [{name: timed_in_child(*how, path, both=True) for name, how in READERS.items()}
+                  for _ in range(args.repeat)]
+        median = {name: [statistics.median(r[name][i] for r in rounds) for i in (0, 1)]
+                  for name in READERS}
+        base = median["stview.read_features"]
+        print(f"\n{args.lines} lines, median of {args.repeat} fresh processes (wall, CPU):")
+        for name, (wall, cpu) in median.items():
+            print(f"  {name:28s} {wall * 1000:6.0f} ms {cpu * 1000:6.0f} ms  "
+                  f"({wall / base[0]:5.2f}x, {cpu / base[1]:5.2f}x read_features)")
+        if args.no_detect:
+            return
         clip = args.clip
         if clip is None:
             clip = os.path.join(scratch, "clip.avi")
