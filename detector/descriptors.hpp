@@ -5,12 +5,9 @@
 
 #include <opencv2/core.hpp>
 
-namespace stview {
+#include "features/feature_columns.hpp"  // kHogLength, kHofLength: numbers per descriptor
 
-/// Numbers per descriptor: 3 x 3 x 2 cells of 4 direction bins (HOG) or of 4 direction bins
-/// and a no-motion bin (HOF).
-constexpr int kHogLength = 72;
-constexpr int kHofLength = 90;
+namespace stview {
 
 /**
  * @brief Gradient of f per pixel, as numpy.gradient computes it: (f(x+1) - f(x-1)) / 2 inside,
