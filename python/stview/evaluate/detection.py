@@ -1,0 +1,107 @@
+"""Features for the evaluation: detect-dataset.sh over a dataset, stdetect on single videos,
+and the record of the detector options a features folder was made with."""
+
+from __future__ import annotations
+
+import json
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+from typing import Sequence
+
+from .errors import BadArguments, Failed
+from .output import write_atomically
+
+DESCRIPTORS = "hog,hof"
+RECORD = "detector-options.json"
+
+
+def stdetect_path() -> str:
+    """The stdetect to run: $STDETECT, else the one installed with this package."""
+    from stview import tools
+
+    return os.environ.get("STDETECT") or str(tools.stdetect_path())
+
+
+def check_options(out: pathlib.Path, options: list[str]) -> bool:
+    """Records the stdetect options of OUT's features in OUT/detector-options.json on the
+    first run; a later run must ask for the same ones (BadArguments otherwise: features made
+    with other options are never mixed). True when the record was made now."""
+    record = out / RECORD
+    wanted = {"stdetect": options, "descriptors": DESCRIPTORS}
+    if record.exists():
+        try:
+            made = json.loads(record.read_text(encoding="utf-8"))
+        except (OSError, ValueError) as error:
+            raise Failed(f"cannot read {record}: {error}") from None
+        if made != wanted:
+            raise BadArguments(
+                f"{out}/features were made with the stdetect options {made.get('stdetect')!r}, not "
+                f"{options!r}: give the same options after --, or another OUT")
+        return False
+    write_atomically(record, json.dumps(wanted, indent=2) + "\n")
+    return True
+
+
+def recorded_options(out: pathlib.Path) -> list[str]:
+    """The stdetect options recorded in OUT (see check_options)."""
+    return json.loads((out / RECORD).read_text(encoding="utf-8"))["stdetect"]
+
+
+def run(command: Sequence[str], *, env: dict[str, str] | None = None,
+        capture: bool = False) -> tuple[int, str]:
+    """Runs `command` in a process group of its own with standard output sent to standard
+    error (standard output carries the report). Returns (status, its standard error when
+    `capture`). On Ctrl-C the group gets SIGINT and is waited for (so that it keeps what it
+    finished), then KeyboardInterrupt goes on; a second Ctrl-C kills it."""
+    sys.stderr.flush()
+    process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=2,
+                               stderr=subprocess.PIPE if capture else None, process_group=0)
+    try:
+        _, errors = process.communicate()
+    except KeyboardInterrupt:
+        os.killpg(process.pid, signal.SIGINT)
+        try:
+            process.wait()
+        except KeyboardInterrupt:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+        raise
+    return process.returncode, (errors or b"").decode(errors="replace")
+
+
+def detect_dataset(dataset: pathlib.Path, features: pathlib.Path, options: list[str],
+                   jobs: int | None) -> None:
+    """Runs detect-dataset.sh over `dataset` into `features` with HOG and HOF and the given
+    stdetect options, skipping every video whose features file exists. Some failed videos
+    are not an error (the caller finds them by their missing files); bad options raise
+    BadArguments, an interruption KeyboardInterrupt."""
+    from stview import tools
+
+    command = ["bash", str(tools.dataset_script_path())]
+    if jobs is not None:
+        command += ["-j", str(jobs)]
+    command += [str(dataset), str(features), "--", "--descriptors", DESCRIPTORS, *options]
+    env = dict(os.environ, STDETECT=stdetect_path())
+    status, _ = run(command, env=env)
+    if status == 2:
+        raise BadArguments("detect-dataset.sh refused the arguments (its message is above)")
+    if status == 130:
+        raise KeyboardInterrupt
+    if status not in (0, 1):
+        raise Failed(f"detect-dataset.sh stopped with status {status}")
+
+
+def detect_video(video: pathlib.Path, output: pathlib.Path, options: list[str]) -> str | None:
+    """Runs stdetect on one video with HOG and HOF; None when done, else its error line."""
+    command = [stdetect_path(), "--quiet", "-v", str(video), "-o", str(output),
+               "--descriptors", DESCRIPTORS, *options]
+    status, errors = run(command, capture=True)
+    if status == 130:
+        raise KeyboardInterrupt
+    if status == 0:
+        return None
+    lines = [line for line in errors.splitlines() if line.strip()]
+    return lines[-1] if lines else f"stdetect stopped with status {status}"
