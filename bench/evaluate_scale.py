@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""The evaluation's own stages (sample, codebook, histograms, training) at KTH's size.
+
+    evaluate_scale.py WORK_DIR [--videos 599] [--descriptors 2000000] [--words 4000]
+
+Makes WORK_DIR/kth with one empty file per video under KTH's names (25 persons, 6 actions,
+4 scenarios, the last dropped as in the public release) and WORK_DIR/out/features with a
+features file of random points and random unit-length HOG/HOF descriptors for each, as
+detect-dataset.sh would have left them; then runs `python3 -m stview.evaluate
+WORK_DIR/kth WORK_DIR/out --split kth` under /usr/bin/time, which finds every features
+file made and so detects nothing. Prints the run's report (stage times) and its peak
+resident memory. The files (about 2.5 GB of text at the default size) are made once and
+reused by later runs.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import pathlib
+import re
+import subprocess
+import sys
+
+import numpy as np
+
+import stview
+
+ACTIONS = ("boxing", "handclapping", "handwaving", "jogging", "running", "walking")
+
+
+def unit_rows(rng: np.random.Generator, count: int, size: int) -> np.ndarray:
+    rows = rng.random((count, size), dtype=np.float32) ** 4  # sparse-ish, like real histograms
+    return rows / np.linalg.norm(rows, axis=1, keepdims=True)
+
+
+def make(work: pathlib.Path, videos: int, descriptors: int) -> None:
+    data, features = work / "kth", work / "out" / "features"
+    data.mkdir(parents=True, exist_ok=True)
+    features.mkdir(parents=True, exist_ok=True)
+    names = [f"person{p:02d}_{a}_d{d}_uncomp" for p in range(1, 26) for a in ACTIONS for d in range(1, 5)]
+    rng = np.random.default_rng(0)
+    counts = rng.multinomial(descriptors, np.full(videos, 1 / videos))
+    for name, count in zip(names[:videos], counts):
+        (data / f"{name}.avi").touch()
+        target = features / f"{name}.txt"
+        if target.exists():
+            continue
+        points = np.zeros((count, 7))
+        points[:, 0] = np.arange(count)
+        points[:, 1:4] = rng.integers(1, 120, (count, 3))
+        points[:, 4:6] = (4, 2)
+        points[:, 6] = 1e-6
+        stview.write_features(target, stview.Features(points, unit_rows(rng, count, 72), unit_rows(rng, count, 90)))
+    (work / "out" / "detector-options.json").write_text(json.dumps({"stdetect": [], "descriptors": "hog,hof"}))
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("work", type=pathlib.Path)
+    parser.add_argument("--videos", type=int, default=599)
+    parser.add_argument("--descriptors", type=int, default=2_000_000)
+    parser.add_argument("--words", type=int, default=4000)
+    args = parser.parse_args()
+    make(args.work, args.videos, args.descriptors)
+    command = ["/usr/bin/time", "-v", sys.executable, "-m", "stview.evaluate", str(args.work / "kth"),
+               str(args.work / "out"), "--split", "kth", "--words", str(args.words)]
+    run = subprocess.run(command, capture_output=True, text=True)
+    print(run.stdout, end="")
+    peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", run.stderr)
+    wall = re.search(r"Elapsed \(wall clock\) time.*: (\S+)", run.stderr)
+    print(f"peak resident memory {int(peak.group(1)) / 1024:.0f} MiB, wall {wall.group(1)}" if peak else run.stderr)
+    return run.returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main())
