@@ -69,7 +69,7 @@ def run(tmp_path_factory):
     subprocess.run([sys.executable, ROOT / "samples/make_actions.py", folder / "data", "--per-class", "24",
                     "--seed", "1"], check=True)
     args = [folder / "data", folder / "out", "--words", "100", "--sample", "20000", "-j", "2",
-            "--", "--scales", "4,8:2,4"]
+            "--", "--threshold", "1e-8"]
     first = command(*args, check=0)
     return folder, args, first
 
@@ -107,7 +107,7 @@ def test_bad_inputs_get_their_status_and_one_line(run, tmp_path):
         ([data, tmp_path / "o", "--", "--descriptors", "hog"], 2, "--descriptors"),
         ([data, tmp_path / "o", "--split", tmp_path / "ghost.txt"], 2, "left/none.avi"),
         ([data, tmp_path / "o", "--split", tmp_path / "all-spin.txt"], 1, "no training video of class spin"),
-        ([data, out, "--words", "50000", "--sample", "50000", "--", "--scales", "4,8:2,4"], 1, "fewer than --words"),
+        ([data, out, "--words", "50000", "--sample", "50000", "--", "--threshold", "1e-8"], 1, "fewer than --words"),
         ([data, out, "--", "--scales", "4:2"], 2, "were made with"),
         (["predict", tmp_path, data / "left/left_000.avi"], 1, "no model"),
     ]
