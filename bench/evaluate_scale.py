@@ -8,8 +8,8 @@ Makes WORK_DIR/kth with one empty file per video under KTH's names (25 persons, 
 features file of random points and random unit-length HOG/HOF descriptors for each, as
 detect-dataset.sh would have left them; then runs `python3 -m stview.evaluate
 WORK_DIR/kth WORK_DIR/out --split kth` under /usr/bin/time, which finds every features
-file made and so detects nothing. Prints the run's report (stage times) and its peak
-resident memory. The files (about 2.5 GB of text at the default size) are made once and
+file made and so detects nothing. The run prints its report (stage times); then its peak
+resident memory follows. The files (about 2.5 GB of text at the default size) are made once and
 reused by later runs.
 """
 
@@ -63,13 +63,14 @@ def main() -> int:
     parser.add_argument("--words", type=int, default=4000)
     args = parser.parse_args()
     make(args.work, args.videos, args.descriptors)
-    command = ["/usr/bin/time", "-v", sys.executable, "-m", "stview.evaluate", str(args.work / "kth"),
-               str(args.work / "out"), "--split", "kth", "--words", str(args.words)]
-    run = subprocess.run(command, capture_output=True, text=True)
-    print(run.stdout, end="")
-    peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", run.stderr)
-    wall = re.search(r"Elapsed \(wall clock\) time.*: (\S+)", run.stderr)
-    print(f"peak resident memory {int(peak.group(1)) / 1024:.0f} MiB, wall {wall.group(1)}" if peak else run.stderr)
+    timing = args.work / "time.txt"
+    command = ["/usr/bin/time", "-v", "-o", str(timing), sys.executable, "-m", "stview.evaluate",
+               str(args.work / "kth"), str(args.work / "out"), "--split", "kth", "--words", str(args.words)]
+    run = subprocess.run(command)
+    usage = timing.read_text()
+    peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", usage)
+    wall = re.search(r"Elapsed \(wall clock\) time.*: (\S+)", usage)
+    print(f"peak resident memory {int(peak.group(1)) / 1024:.0f} MiB, wall {wall.group(1)}")
     return run.returncode
 
 
