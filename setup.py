@@ -38,5 +38,5 @@ class CMakeBuild(build_ext):
         shutil.copy2(ROOT / "scripts" / "detect-dataset.sh", programs / "detect-dataset.sh")
 
 
-setup(packages=["stview"], package_dir={"": "python"},
+setup(packages=["stview", "stview.evaluate"], package_dir={"": "python"},
       ext_modules=[CMakeExtension("stview._core")], cmdclass={"build_ext": CMakeBuild})
