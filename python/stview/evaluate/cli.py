@@ -147,3 +147,6 @@ def main(argv: list[str] | None = None) -> int:
     except OSError as error:
         note(f"{error.filename or 'error'}: {error.strerror or error}")
         return 1
+    except Exception as error:  # noqa: BLE001 - a user gets one line, not a traceback
+        note(f"failed: {type(error).__name__}: {error}")
+        return 1
