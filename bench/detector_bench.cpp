@@ -58,8 +58,8 @@ void setThreads() {
 void Detector_Streaming(benchmark::State& state) {
     setThreads();
     const std::vector<cv::Mat>& video = frames();
-    stview::SpaceTimeDetector detector(video[0].size(),
-                                       optionsFor(static_cast<int>(state.range(0))));
+    stview::SpaceTimeDetector detector(
+        video[0].size(), optionsFor(static_cast<int>(state.range(0)), state.range(1) != 0));
     stview::FeatureList points;
     for (int t = 0; t < 40; ++t) detector.addFrame(video[t % video.size()], points);
     std::size_t t = 0, found = 0;
