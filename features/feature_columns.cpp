@@ -85,10 +85,7 @@ void descriptorsOfText(std::string_view text, bool& hog, bool& hof) {
 FeatureColumns parseFeatureColumns(std::string_view text, FeatureParseReport& report) {
     report = FeatureParseReport{};
     FeatureColumns columns;
-    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        text.remove_prefix(kByteOrderMark.size());
-    }
+    text = withoutByteOrderMark(text);
     descriptorsOfText(text, columns.hasHog, columns.hasHof);
     const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
     columns.points.reserve(lines * kFeatureFields);

@@ -123,13 +123,18 @@ bool parseFeatureLine(std::string_view line, FeaturePoint& out, std::string_view
 
 bool isBlankLine(std::string_view line) { return std::all_of(line.begin(), line.end(), isBlank); }
 
-FeatureList parseFeatures(std::string_view text, FeatureParseReport& report) {
-    report = FeatureParseReport{};
-    FeatureList points;
+std::string_view withoutByteOrderMark(std::string_view text) {
     constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
         text.remove_prefix(kByteOrderMark.size());
     }
+    return text;
+}
+
+FeatureList parseFeatures(std::string_view text, FeatureParseReport& report) {
+    report = FeatureParseReport{};
+    FeatureList points;
+    text = withoutByteOrderMark(text);
     // One record at most per line: counting the line breaks first (a fast
     // memchr-like scan) keeps the list from regrowing and copying its records.
     points.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);

@@ -37,6 +37,9 @@ void adviseHugePages(void* data, std::size_t bytes);
 /// True when the line holds only white space (or nothing): such lines are skipped silently.
 bool isBlankLine(std::string_view line);
 
+/// @p text without a leading UTF-8 byte-order mark, if it has one.
+std::string_view withoutByteOrderMark(std::string_view text);
+
 /// Reads the whole of a file (or pipe) into @p text; false when it cannot be read.
 bool readFeaturesText(const std::string& path, std::string& text);
 
