@@ -5,13 +5,12 @@
 
 #include <opencv2/core.hpp>
 
+#include "detector/detector_options.hpp"
 #include "features/feature_point.hpp"
 
 namespace stview {
 
-/// What the detector looks for. Variances are in pixels squared and frames squared.
-struct DetectorOptions {
-    std::vector<double> spatialVariances{4, 8, 16, 32, 64};  ///< sigma^2 of each scale
+ ///< sigma^2 of each scale
     std::vector<double> temporalVariances{2, 4};             ///< tau^2 of each scale
     double k = 0.0005;                                       ///< H = det(mu) - k * trace(mu)^3
     double threshold = 1e-8;                                 ///< points need H strictly above it
