@@ -173,11 +173,13 @@ __attribute__((target("avx512f,avx2,fma"))) void columnsAvx512(const float* imag
 const bool haveAvx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") &&
                         __builtin_cpu_supports("fma");
 
+// The vector paths' operations one output at a time: the centre's product, then one fused
+// multiply-add per tap pair from the nearest out, so that every path gives the same floats.
 template <class Line>
 void symmetricPlain(const Line& line, float* out, int n, const float* c, int half) {
     for (int x = 0; x < n; ++x) {
         float a = c[0] * line(0)[x];
-        for (int j = 1; j <= half; ++j) a += c[j] * (line(-j)[x] + line(j)[x]);
+        for (int j = 1; j <= half; ++j) a = std::fma(c[j], line(-j)[x] + line(j)[x], a);
         out[x] = a;
     }
 }
