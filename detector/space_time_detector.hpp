@@ -10,16 +10,12 @@
 
 namespace stview {
 
- ///< sigma^2 of each scale
-    std::vector<double> temporalVariances{2, 4};             ///< tau^2 of each scale
-    double k = 0.0005;                                       ///< H = det(mu) - k * trace(mu)^3
-    double threshold = 1e-8;                                 ///< points need H strictly above it
-    bool hog = false;  ///< attach histograms of oriented gradients (72 numbers)
-    bool hof = false;  ///< attach histograms of optical flow (90 numbers)
-};
-
 /**
- * @brief Space-time corners of a video, frame by frame, in bounded memory.
+ * @brief Space-time interest points of a video, frame by frame, in bounded memory.
+ *
+ * options.kind chooses the detector: harris (below), gabor, hessian or dense (see
+ * DetectorKind and the README). They share the scales, the edge rule, the point rule and the
+ * output; the value is the detector's response (0 for dense).
  *
  * For every pair (sigma^2, tau^2) of the options, on its own: the grey frames f (in [0, 1])
  * are smoothed by Gaussians of variance sigma^2 in x and y and tau^2 in t into L; the
