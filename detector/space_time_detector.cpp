@@ -8,7 +8,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "detector/dense_grid.hpp"
 #include "detector/descriptor_stream.hpp"
+#include "detector/gabor_response.hpp"
+#include "detector/hessian_response.hpp"
 #include "detector/memory.hpp"
 #include "detector/parallel.hpp"
 #include "detector/scale_space.hpp"
@@ -27,24 +30,10 @@ constexpr int kBlock = 4;
 // first-level cache.
 constexpr int kChunk = 8192;
 constexpr int kTile = 128;
+// Rows per task of the Hessian's response.
+constexpr int kHessianRows = 16;
 
 int halfSize(const std::vector<double>& taps) { return static_cast<int>(taps.size() / 2); }
-
-void checkVariances(const std::vector<double>& variances, const char* what) {
-    if (variances.empty()) throw std::invalid_argument(std::string("no ") + what + " variance");
-    for (std::size_t i = 0; i < variances.size(); ++i) {
-        if (!(variances[i] > 0.0) || !std::isfinite(variances[i])) {
-            throw std::invalid_argument(std::string(what) + " variance " +
-                                        std::to_string(variances[i]) + " is not a positive number");
-        }
-        for (std::size_t j = 0; j < i; ++j) {
-            if (variances[j] == variances[i]) {
-                throw std::invalid_argument(std::string(what) + " variance " +
-                                            std::to_string(variances[i]) + " given twice");
-            }
-        }
-    }
-}
 
 // A FrameBuffer used as a sliding window over frame numbers, the first frame repeated
 // `padding` times before it so that the window can be centred on the first frame.
@@ -119,6 +108,13 @@ struct SpaceTimeDetector::Impl {
         long responseCount = 0;
         std::deque<FeaturePoint> pending;
         long doneThrough = 0;  // every frame up to this one has been searched
+        // gabor: the quadrature pair as ConvolveTime's kernels (newest frame first), and the
+        // two responses of the newest centre.
+        std::vector<double> evenKernel, oddKernel;
+        cv::Mat even, odd;
+        // dense: the grid, and the next frame whose points are still to come.
+        std::unique_ptr<DenseGrid> grid;
+        long nextGridFrame = 0;
     };
 
     cv::Size size;
@@ -137,7 +133,11 @@ struct SpaceTimeDetector::Impl {
     std::unique_ptr<DescriptorStream> descriptors;
 
     bool lStep(Pair& pair, int newestSmoothed);
+    bool gaborStep(Pair& pair, int newestSmoothed);
     void advancePairs(int newestSmoothed);
+    void respond(const std::vector<int>& candidates);
+    void hessianStages(const std::vector<int>& candidates);
+    void denseStep(long newest);
     void productStages(const std::vector<int>& candidates);
     bool planBlock(Pair& pair);
     void responseStages(const std::vector<int>& candidates);
@@ -170,20 +170,105 @@ bool SpaceTimeDetector::Impl::lStep(Pair& pair, int newestSmoothed) {
     return true;
 }
 
+// gabor: the even and odd responses at the centre of the level's window, and their energy,
+// once the window around it is complete. True when that response is to be searched.
+bool SpaceTimeDetector::Impl::gaborStep(Pair& pair, int newestSmoothed) {
+    const long centre = static_cast<long>(newestSmoothed) - halfSize(pair.evenKernel);
+    if (centre < first || centre > last) return false;
+    Level& level = levels[pair.level];
+    {
+        std::lock_guard<std::mutex> lock(level.reading);
+        level.smoothed.frames.ConvolveTime(pair.even, pair.evenKernel);
+        level.smoothed.frames.ConvolveTime(pair.odd, pair.oddKernel);
+    }
+    gaborEnergy(pair.even, pair.odd, pair.blockResponses[0]);
+    pair.blockStart = centre;
+    pair.blockLength = 1;
+    return true;
+}
+
 void SpaceTimeDetector::Impl::advancePairs(int newestSmoothed) {
     forEachParallel(pairOrder, [&](int p) {
         Pair& pair = pairs[p];
-        pair.productsReady = lStep(pair, newestSmoothed);
+        pair.productsReady = options.kind == DetectorKind::Gabor ? gaborStep(pair, newestSmoothed)
+                                                                 : lStep(pair, newestSmoothed);
     });
     std::vector<int> ready;
     for (int p : pairOrder)
         if (pairs[p].productsReady) ready.push_back(p);
-    productStages(ready);
+    respond(ready);
+    if (options.kind == DetectorKind::Gabor) return;
     for (int p : ready) {
         Pair& pair = pairs[p];
         std::swap(pair.before, pair.current);
         std::swap(pair.current, pair.next);
         pair.currentFrame = pair.nextFrame;
+    }
+}
+
+// The responses of the pairs whose next frame is ready, and their maxima.
+void SpaceTimeDetector::Impl::respond(const std::vector<int>& candidates) {
+    switch (options.kind) {
+        case DetectorKind::Harris:
+            productStages(candidates);
+            break;
+        case DetectorKind::Hessian:
+            hessianStages(candidates);
+            break;
+        case DetectorKind::Gabor:
+            for (int p : candidates) pairs[p].productsReady = false;
+            forEachParallel(candidates, [&](int p) { searchBlock(pairs[p]); });
+            break;
+        case DetectorKind::Dense:
+            break;
+    }
+}
+
+// hessian: each ready pair's response at its L's frame, a band of rows per task, then the
+// maxima.
+void SpaceTimeDetector::Impl::hessianStages(const std::vector<int>& candidates) {
+    const int bands = (size.height + kHessianRows - 1) / kHessianRows;
+    std::vector<int> tasks;
+    for (int p : candidates) {
+        pairs[p].blockResponses[0].create(size, CV_32FC1);
+        for (int b = 0; b < bands; ++b) tasks.push_back(p * bands + b);
+    }
+    forEachParallel(tasks, [&](int task) {
+        Pair& pair = pairs[task / bands];
+        const int begin = task % bands * kHessianRows;
+        hessianResponseRows(pair.before, pair.current, *pair.after, std::sqrt(pair.sigma2),
+                            std::sqrt(pair.tau2), begin,
+                            std::min(size.height, begin + kHessianRows), pair.blockResponses[0]);
+    });
+    for (int p : candidates) {
+        Pair& pair = pairs[p];
+        pair.productsReady = false;
+        pair.blockStart = pair.productsFrame;
+        pair.blockLength = 1;
+    }
+    forEachParallel(candidates, [&](int p) { searchBlock(pairs[p]); });
+}
+
+// dense: the grid points of every frame that became final with frame @p newest.
+void SpaceTimeDetector::Impl::denseStep(long newest) {
+    for (Pair& pair : pairs) {
+        const DenseGrid& grid = *pair.grid;
+        for (; grid.finalAfter(pair.nextGridFrame) <= newest;
+             pair.nextGridFrame += grid.frameStep()) {
+            for (int row : grid.rows()) {
+                for (int column : grid.columns()) {
+                    FeaturePoint point;
+                    point.x = column;
+                    point.y = size.height - row;
+                    point.t = static_cast<int>(pair.nextGridFrame);
+                    point.spatialVariance = pair.sigma2;
+                    point.temporalVariance = pair.tau2;
+                    point.value = 0;
+                    pair.pending.push_back(std::move(point));
+                }
+            }
+        }
+        pair.doneThrough = std::max(pair.doneThrough, grid.decidedThrough(newest));
     }
 }
 
@@ -346,12 +431,7 @@ SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& 
     if (firstFrame < 0) {
         throw std::invalid_argument("first frame " + std::to_string(firstFrame) + " is negative");
     }
-    checkVariances(options.spatialVariances, "spatial");
-    checkVariances(options.temporalVariances, "temporal");
-    if (!std::isfinite(options.k)) throw std::invalid_argument("k is not a finite number");
-    if (!std::isfinite(options.threshold)) {
-        throw std::invalid_argument("threshold is not a finite number");
-    }
+    validateDetectorOptions(options);
     checkDetectorMemory(frameSize, options);
     Impl& d = *impl_;
     d.size = frameSize;
@@ -366,25 +446,42 @@ SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& 
     for (double tau2 : taus) {
         d.maxTimeHalf = std::max(d.maxTimeHalf, halfSize(makeGaussianKernel(tau2, 0, 3)));
     }
-    d.levels.resize(sigmas.size());
+    const DetectorKind kind = options.kind;
+    // Dense sampling smooths nothing: it has no level.
+    if (kind != DetectorKind::Dense) d.levels.resize(sigmas.size());
     d.pairs.resize(sigmas.size() * taus.size());
     for (std::size_t s = 0; s < sigmas.size(); ++s) {
-        Impl::Level& level = d.levels[s];
-        level.sigma2 = sigmas[s];
-        level.taps = gaussianTaps(sigmas[s]);
-        level.smoothed.init(d.maxTimeHalf, 2 * d.maxTimeHalf + 1);
+        if (kind != DetectorKind::Dense) {
+            Impl::Level& level = d.levels[s];
+            level.sigma2 = sigmas[s];
+            level.taps = gaussianTaps(sigmas[s]);
+            level.smoothed.init(d.maxTimeHalf, 2 * d.maxTimeHalf + 1);
+        }
         for (std::size_t u = 0; u < taus.size(); ++u) {
             Impl::Pair& pair = d.pairs[s * taus.size() + u];
             pair.level = static_cast<int>(s);
             pair.sigma2 = sigmas[s];
             pair.tau2 = taus[u];
             pair.timeTaps = makeGaussianKernel(taus[u], 0, 3);
-            pair.productTaps = gaussianTaps(2 * sigmas[s]);
-            pair.productTime = makeGaussianKernel(2 * taus[u], 0, 3);
-            pair.productHalf = halfSize(pair.productTime);
-            pair.slots = 2 * pair.productHalf + kBlock;
-            for (std::unique_ptr<float[]>& product : pair.products)
-                product.reset(new float[static_cast<std::size_t>(pair.slots) * frameSize.area()]);
+            if (kind == DetectorKind::Harris) {
+                pair.productTaps = gaussianTaps(2 * sigmas[s]);
+                pair.productTime = makeGaussianKernel(2 * taus[u], 0, 3);
+                pair.productHalf = halfSize(pair.productTime);
+                pair.slots = 2 * pair.productHalf + kBlock;
+                for (std::unique_ptr<float[]>& product : pair.products) {
+                    product.reset(
+                        new float[static_cast<std::size_t>(pair.slots) * frameSize.area()]);
+                }
+            } else if (kind == DetectorKind::Gabor) {
+                // ConvolveTime weighs the newest frame first: the taps reversed, so that the
+                // window is correlated with them.
+                const GaborTaps taps = gaborTaps(taus[u]);
+                pair.evenKernel.assign(taps.even.rbegin(), taps.even.rend());
+                pair.oddKernel.assign(taps.odd.rbegin(), taps.odd.rend());
+            } else if (kind == DetectorKind::Dense) {
+                pair.grid = std::make_unique<DenseGrid>(frameSize, sigmas[s], taus[u], firstFrame);
+                pair.nextGridFrame = pair.grid->firstPointFrame();
+            }
             pair.productsThrough = static_cast<long>(firstFrame) - 1;
             pair.nextCentre = firstFrame;
             pair.doneThrough = static_cast<long>(firstFrame) - 1;
@@ -398,7 +495,8 @@ SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& 
     for (int i = 0; i < static_cast<int>(d.pairs.size()); ++i) d.pairOrder.push_back(i);
     std::reverse(d.levelOrder.begin(), d.levelOrder.end());
     std::stable_sort(d.pairOrder.begin(), d.pairOrder.end(), [&d](int a, int b) {
-        return d.pairs[a].productTaps.rows > d.pairs[b].productTaps.rows;
+        const Impl::Pair &p = d.pairs[a], &q = d.pairs[b];
+        return p.productTaps.rows + p.timeTaps.size() > q.productTaps.rows + q.timeTaps.size();
     });
 }
 
@@ -423,12 +521,16 @@ void SpaceTimeDetector::addFrame(const cv::Mat& frame, FeatureList& points) {
     const int number = static_cast<int>(frameNumber);
     // The descriptors' per-frame work (gradients, optical flow) runs beside the detection.
     if (d.descriptors) d.descriptors->startFrame(d.grey8);
-    forEachParallel(d.levelOrder, [&](int s) {
-        Impl::Level& level = d.levels[s];
-        smoothSpace(d.grey, level.scratch, level.taps);
-        level.smoothed.push(level.scratch, number);
-    });
-    d.advancePairs(number);
+    if (d.options.kind == DetectorKind::Dense) {
+        d.denseStep(number);
+    } else {
+        forEachParallel(d.levelOrder, [&](int s) {
+            Impl::Level& level = d.levels[s];
+            smoothSpace(d.grey, level.scratch, level.taps);
+            level.smoothed.push(level.scratch, number);
+        });
+        d.advancePairs(number);
+    }
     if (d.descriptors) d.descriptors->endFrame();
     d.emit(points);
 }
@@ -440,6 +542,11 @@ void SpaceTimeDetector::finish(FeatureList& points) {
     if (d.added == 0) return;
     d.last = static_cast<long>(d.first) + d.added - 1;
     if (d.descriptors) d.descriptors->finish(static_cast<int>(d.last));
+    if (d.options.kind == DetectorKind::Dense) {
+        for (Impl::Pair& pair : d.pairs) pair.doneThrough = d.last;
+        d.emit(points);
+        return;
+    }
     // Pad the smoothed frames with the last one until every pair has L of the last frame.
     for (int j = 0; j < d.maxTimeHalf; ++j) {
         forEachParallel(d.levelOrder, [&](int s) {
@@ -448,12 +555,15 @@ void SpaceTimeDetector::finish(FeatureList& points) {
         });
         d.advancePairs(d.levels[0].smoothed.newest);
     }
-    // The products of the last frame (L after it repeats it), then the responses left.
-    for (Impl::Pair& pair : d.pairs) {
-        pair.productsFrame = pair.currentFrame;
-        pair.after = &pair.current;
+    // harris and hessian: the products or response of the last frame (L after it repeats it),
+    // then the responses left. gabor's window reached the last frame in the padding.
+    if (d.options.kind != DetectorKind::Gabor) {
+        for (Impl::Pair& pair : d.pairs) {
+            pair.productsFrame = pair.currentFrame;
+            pair.after = &pair.current;
+        }
+        d.respond(d.pairOrder);
     }
-    d.productStages(d.pairOrder);
     for (Impl::Pair& pair : d.pairs) pair.doneThrough = d.last;
     d.emit(points);
 }
@@ -468,9 +578,19 @@ long SpaceTimeDetector::framesHeld() const {
     long held = 2 + 2L * cv::getNumThreads();
     for (const Impl::Level& level : d.levels) held += level.smoothed.frames.Length() + 1;
     for (const Impl::Pair& pair : d.pairs) {
-        held += 3;                       // L
-        held += kProducts * pair.slots;  // smoothed products
-        held += kBlock;                  // a block's responses
+        switch (d.options.kind) {
+            case DetectorKind::Harris:
+                held += 3 + kProducts * pair.slots + kBlock;  // L, smoothed products, a block
+                break;
+            case DetectorKind::Hessian:
+                held += 3 + 1;  // L and a response
+                break;
+            case DetectorKind::Gabor:
+                held += 2 + 1;  // the even and odd responses and their energy
+                break;
+            case DetectorKind::Dense:
+                continue;
+        }
         held += pair.responses.Length();
     }
     return held;
