@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,6 +24,60 @@ cv::Mat gaussianTaps(double variance) {
 }
 
 namespace {
+
+// The instruction sets the filters, the temporal sums and the response are written for, in
+// the order of preference. All three give the same floats.
+enum class Path { plain, avx2, avx512 };
+constexpr const char* kPathNames[] = {"plain", "avx2", "avx512"};
+
+// The best path this build and processor run. AVX2 goes with FMA (the filters fuse), AVX-512
+// (F) with both; the processor check includes the operating system's saving of the registers.
+Path bestPath() {
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+        return __builtin_cpu_supports("avx512f") ? Path::avx512 : Path::avx2;
+    }
+    return Path::plain;
+}
+
+struct PathChoice {
+    Path path = Path::plain;
+    std::string error;  // why STVIEW_SIMD cannot be followed; empty when it can
+};
+
+// STVIEW_SIMD unset or empty takes the best path. A path it names that this processor or build
+// lacks, or a name that is no path, is an error for every call rather than a quiet fall-back
+// (one asks for a path to compare paths or to avoid one, and running another would hide that
+// it was not followed) or an illegal instruction.
+PathChoice readPathChoice() {
+    const Path best = bestPath();
+    const char* wanted = std::getenv("STVIEW_SIMD");
+    if (wanted == nullptr || *wanted == '\0') return {best, {}};
+    std::string runs;  // what can be asked for, best first
+    for (int p = static_cast<int>(best); p >= 0; --p) {
+        runs += std::string(runs.empty() ? "" : ", ") + kPathNames[p];
+    }
+    for (int p = 0; p < 3; ++p) {
+        if (std::strcmp(wanted, kPathNames[p]) != 0) continue;
+        if (p <= static_cast<int>(best)) return {static_cast<Path>(p), {}};
+        return {best, "STVIEW_SIMD=" + std::string(wanted) + ": this processor runs only " + runs +
+                          " (unset STVIEW_SIMD for the best)"};
+    }
+    return {best, "STVIEW_SIMD=" + std::string(wanted) +
+                      " is not avx512, avx2 or plain (this processor runs " + runs +
+                      "; unset STVIEW_SIMD for the best)"};
+}
+
+PathChoice& pathChoice() {
+    static PathChoice choice = readPathChoice();
+    return choice;
+}
+
+// The path to take. @throws std::runtime_error when STVIEW_SIMD cannot be followed.
+Path activePath() {
+    const PathChoice& choice = pathChoice();
+    if (!choice.error.empty()) throw std::runtime_error(choice.error);
+    return choice.path;
+}
 
 // out[x] = c[0] in(x) + sum over j = 1 .. half of c[j] (in(x - j) + in(x + j)), x in [0, n), where
 // in(x + k) is read at line(k) + x: a symmetric kernel along a padded row (line(k) = row + k)
@@ -170,9 +226,6 @@ __attribute__((target("avx512f,avx2,fma"))) void columnsAvx512(const float* imag
     }
 }
 
-const bool haveAvx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") &&
-                        __builtin_cpu_supports("fma");
-
 // The vector paths' operations one output at a time: the centre's product, then one fused
 // multiply-add per tap pair from the nearest out, so that every path gives the same floats.
 template <class Line>
@@ -185,14 +238,16 @@ void symmetricPlain(const Line& line, float* out, int n, const float* c, int hal
 }
 
 template <class Line>
-void symmetric(const Line& line, float* out, int n, const float* c, int half) {
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    if (haveAvx512) {
-        symmetricAvx512(line, out, n, c, half);
-    } else if (avx2) {
-        symmetricAvx2(line, out, n, c, half);
-    } else {
-        symmetricPlain(line, out, n, c, half);
+void symmetric(Path path, const Line& line, float* out, int n, const float* c, int half) {
+    switch (path) {
+        case Path::avx512:
+            symmetricAvx512(line, out, n, c, half);
+            return;
+        case Path::avx2:
+            symmetricAvx2(line, out, n, c, half);
+            return;
+        default:
+            symmetricPlain(line, out, n, c, half);
     }
 }
 
@@ -206,9 +261,14 @@ void forRows(int rows, const Body& body) {
 
 }  // namespace
 
+const char* simdPath() { return kPathNames[static_cast<int>(activePath())]; }
+
+void reselectSimdPath() { pathChoice() = readPathChoice(); }
+
 void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps) {
     CV_Assert(src.type() == CV_32FC1 && !src.empty() && taps.type() == CV_32FC1 && taps.cols == 1 &&
               taps.rows % 2 == 1);
+    const Path path = activePath();
     const int rows = src.rows, cols = src.cols, half = taps.rows / 2;
     const float* c = taps.ptr<float>() + half;  // c[j]: the tap j away from the centre
     // The row-filtered image, kept between calls by the calling thread.
@@ -224,14 +284,15 @@ void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps) {
             std::fill(padded.begin(), padded.begin() + half, row[0]);
             std::copy(row, row + cols, padded.begin() + half);
             std::fill(padded.begin() + half + cols, padded.end(), row[cols - 1]);
-            symmetric([middle](int k) { return middle + k; },
-                      filtered + static_cast<std::size_t>(r) * cols, cols, c, half);
+            symmetric(
+                path, [middle](int k) { return middle + k; },
+                filtered + static_cast<std::size_t>(r) * cols, cols, c, half);
         }
     });
     dst.create(rows, cols, CV_32FC1);
     // Columns in 16-wide strips, eight rows at a time, where AVX-512 is there; the columns
     // past the last whole strip (and all of them elsewhere) row by row.
-    const int strips = haveAvx512 ? cols / 16 * 16 : 0;
+    const int strips = path == Path::avx512 ? cols / 16 * 16 : 0;
     forRows(rows, [&](int begin, int end) {
         if (strips > 0) {
             columnsAvx512(filtered, rows, cols, begin, end, 0, strips, c, half, dst.ptr<float>(),
@@ -247,8 +308,9 @@ void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps) {
                                    static_cast<std::size_t>(std::clamp(r + k, 0, rows - 1)) * cols +
                                    strips;
             }
-            symmetric([lines](int k) { return lines[k]; }, dst.ptr<float>(r) + strips,
-                      cols - strips, c, half);
+            symmetric(
+                path, [lines](int k) { return lines[k]; }, dst.ptr<float>(r) + strips,
+                cols - strips, c, half);
         }
     });
 }
@@ -391,27 +453,28 @@ __attribute__((target("avx512f"))) void weightedSumAvx512(const float* const* ro
     weightedSumPasses(rest.data(), weights, terms, n - p, out + p);
 }
 
-const bool haveAvx2 = __builtin_cpu_supports("avx2");
-
 }  // namespace
 
 void cornerResponseRow(const float* const* mu, double k, int n, float* out) {
-    if (haveAvx2) {
+    if (activePath() != Path::plain) {
         responseRowAvx2(mu, k, n, out);
-    } else {
-        responseRow(mu, k, n, out);
+        return;
     }
+    responseRow(mu, k, n, out);
 }
 
 void orderedWeightedSum(const float* const* rows, const float* weights, int terms, int n,
                         float* out) {
     CV_Assert(terms >= 1);
-    if (haveAvx512) {
-        weightedSumAvx512(rows, weights, terms, n, out);
-    } else if (haveAvx2) {
-        weightedSumAvx2(rows, weights, terms, n, out);
-    } else {
-        weightedSumPasses(rows, weights, terms, n, out);
+    switch (activePath()) {
+        case Path::avx512:
+            weightedSumAvx512(rows, weights, terms, n, out);
+            return;
+        case Path::avx2:
+            weightedSumAvx2(rows, weights, terms, n, out);
+            return;
+        default:
+            weightedSumPasses(rows, weights, terms, n, out);
     }
 }
 

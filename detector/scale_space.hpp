@@ -10,6 +10,20 @@ namespace stview {
 /// LyLt.
 using GradientProducts = std::array<cv::Mat, 6>;
 
+/**
+ * @brief The instruction set that smoothSpace, orderedWeightedSum and cornerResponseRow run on:
+ * "avx512", "avx2" or "plain", all three giving the same floats. The best this processor (and
+ * build) runs, unless the environment variable STVIEW_SIMD names one of them; it is read once,
+ * at the first call of any of these functions.
+ * @throws std::runtime_error, as every one of those functions then does, when STVIEW_SIMD is
+ *         set to another value or to a path this processor or build cannot run.
+ */
+const char* simdPath();
+
+/// Reads STVIEW_SIMD again, for tests that compare the paths in one process. Not while any of
+/// the functions above runs on another thread.
+void reselectSimdPath();
+
 /// makeGaussianKernel(variance, 0, 3) as a CV_32FC1 column of 2 floor(3 sqrt(variance)) + 1
 /// taps. @throws std::invalid_argument for a variance that is not positive.
 cv::Mat gaussianTaps(double variance);
