@@ -1,6 +1,19 @@
 #include "detector/scale_space.hpp"
 
+// The AVX2 and AVX-512 paths need GCC's or Clang's per-function target attributes and an x86
+// processor; elsewhere (or with STVIEW_PLAIN_ONLY defined) only the plain path is built.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(STVIEW_PLAIN_ONLY)
+#define STVIEW_VECTOR_PATHS 1
 #include <immintrin.h>
+#else
+#define STVIEW_VECTOR_PATHS 0
+#endif
+
+#if defined(__GNUC__)
+#define STVIEW_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define STVIEW_ALWAYS_INLINE inline
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -33,9 +46,11 @@ constexpr const char* kPathNames[] = {"plain", "avx2", "avx512"};
 // The best path this build and processor run. AVX2 goes with FMA (the filters fuse), AVX-512
 // (F) with both; the processor check includes the operating system's saving of the registers.
 Path bestPath() {
+#if STVIEW_VECTOR_PATHS
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
         return __builtin_cpu_supports("avx512f") ? Path::avx512 : Path::avx2;
     }
+#endif
     return Path::plain;
 }
 
@@ -56,15 +71,15 @@ PathChoice readPathChoice() {
     for (int p = static_cast<int>(best); p >= 0; --p) {
         runs += std::string(runs.empty() ? "" : ", ") + kPathNames[p];
     }
+    const std::string where = STVIEW_VECTOR_PATHS ? "this processor" : "this build";
     for (int p = 0; p < 3; ++p) {
         if (std::strcmp(wanted, kPathNames[p]) != 0) continue;
         if (p <= static_cast<int>(best)) return {static_cast<Path>(p), {}};
-        return {best, "STVIEW_SIMD=" + std::string(wanted) + ": this processor runs only " + runs +
+        return {best, "STVIEW_SIMD=" + std::string(wanted) + ": " + where + " runs only " + runs +
                           " (unset STVIEW_SIMD for the best)"};
     }
-    return {best, "STVIEW_SIMD=" + std::string(wanted) +
-                      " is not avx512, avx2 or plain (this processor runs " + runs +
-                      "; unset STVIEW_SIMD for the best)"};
+    return {best, "STVIEW_SIMD=" + std::string(wanted) + " is not avx512, avx2 or plain (" + where +
+                      " runs " + runs + "; unset STVIEW_SIMD for the best)"};
 }
 
 PathChoice& pathChoice() {
@@ -78,6 +93,8 @@ Path activePath() {
     if (!choice.error.empty()) throw std::runtime_error(choice.error);
     return choice.path;
 }
+
+#if STVIEW_VECTOR_PATHS
 
 // out[x] = c[0] in(x) + sum over j = 1 .. half of c[j] (in(x - j) + in(x + j)), x in [0, n), where
 // in(x + k) is read at line(k) + x: a symmetric kernel along a padded row (line(k) = row + k)
@@ -226,6 +243,8 @@ __attribute__((target("avx512f,avx2,fma"))) void columnsAvx512(const float* imag
     }
 }
 
+#endif  // STVIEW_VECTOR_PATHS
+
 // The vector paths' operations one output at a time: the centre's product, then one fused
 // multiply-add per tap pair from the nearest out, so that every path gives the same floats.
 template <class Line>
@@ -240,12 +259,14 @@ void symmetricPlain(const Line& line, float* out, int n, const float* c, int hal
 template <class Line>
 void symmetric(Path path, const Line& line, float* out, int n, const float* c, int half) {
     switch (path) {
+#if STVIEW_VECTOR_PATHS
         case Path::avx512:
             symmetricAvx512(line, out, n, c, half);
             return;
         case Path::avx2:
             symmetricAvx2(line, out, n, c, half);
             return;
+#endif
         default:
             symmetricPlain(line, out, n, c, half);
     }
@@ -294,10 +315,12 @@ void smoothSpace(const cv::Mat& src, cv::Mat& dst, const cv::Mat& taps) {
     // past the last whole strip (and all of them elsewhere) row by row.
     const int strips = path == Path::avx512 ? cols / 16 * 16 : 0;
     forRows(rows, [&](int begin, int end) {
+#if STVIEW_VECTOR_PATHS
         if (strips > 0) {
             columnsAvx512(filtered, rows, cols, begin, end, 0, strips, c, half, dst.ptr<float>(),
                           dst.step1());
         }
+#endif
         if (strips == cols) return;
         thread_local std::vector<const float*> window;
         window.resize(2 * static_cast<std::size_t>(half) + 1);
@@ -363,8 +386,7 @@ void gradientProduct(const cv::Mat& before, const cv::Mat& current, const cv::Ma
 namespace {
 
 // Inlined into each caller, so that the AVX2 one is compiled for AVX2.
-__attribute__((always_inline)) inline void responseRow(const float* const* mu, double k, int n,
-                                                       float* out) {
+STVIEW_ALWAYS_INLINE void responseRow(const float* const* mu, double k, int n, float* out) {
     const float *xx = mu[0], *yy = mu[1], *tt = mu[2], *xy = mu[3], *xt = mu[4], *yt = mu[5];
     for (int c = 0; c < n; ++c) {
         const double a = xx[c], b = yy[c], t = tt[c], d = xy[c], e = xt[c], f = yt[c];
@@ -374,17 +396,18 @@ __attribute__((always_inline)) inline void responseRow(const float* const* mu, d
     }
 }
 
+#if STVIEW_VECTOR_PATHS
 __attribute__((target("avx2"))) void responseRowAvx2(const float* const* mu, double k, int n,
                                                      float* out) {
     responseRow(mu, k, n, out);
 }
+#endif
 
 // The sum's passes over the n outputs, each adding to what the last left in out. Without
 // fused multiply-adds (the build contracts nothing), so every element's operations are
 // the same whatever the vector width.
-__attribute__((always_inline)) inline void weightedSumPasses(const float* const* rows,
-                                                             const float* weights, int terms, int n,
-                                                             float* __restrict out) {
+STVIEW_ALWAYS_INLINE void weightedSumPasses(const float* const* rows, const float* weights,
+                                            int terms, int n, float* __restrict out) {
     {
         const float w = weights[0];
         const float* __restrict r = rows[0];
@@ -406,6 +429,7 @@ __attribute__((always_inline)) inline void weightedSumPasses(const float* const*
     }
 }
 
+#if STVIEW_VECTOR_PATHS
 __attribute__((target("avx2"))) void weightedSumAvx2(const float* const* rows, const float* weights,
                                                      int terms, int n, float* out) {
     weightedSumPasses(rows, weights, terms, n, out);
@@ -452,14 +476,17 @@ __attribute__((target("avx512f"))) void weightedSumAvx512(const float* const* ro
     for (const float*& row : rest) row += p;
     weightedSumPasses(rest.data(), weights, terms, n - p, out + p);
 }
+#endif  // STVIEW_VECTOR_PATHS
 
 }  // namespace
 
 void cornerResponseRow(const float* const* mu, double k, int n, float* out) {
+#if STVIEW_VECTOR_PATHS
     if (activePath() != Path::plain) {
         responseRowAvx2(mu, k, n, out);
         return;
     }
+#endif
     responseRow(mu, k, n, out);
 }
 
@@ -467,12 +494,14 @@ void orderedWeightedSum(const float* const* rows, const float* weights, int term
                         float* out) {
     CV_Assert(terms >= 1);
     switch (activePath()) {
+#if STVIEW_VECTOR_PATHS
         case Path::avx512:
             weightedSumAvx512(rows, weights, terms, n, out);
             return;
         case Path::avx2:
             weightedSumAvx2(rows, weights, terms, n, out);
             return;
+#endif
         default:
             weightedSumPasses(rows, weights, terms, n, out);
     }
