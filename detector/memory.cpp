@@ -159,21 +159,44 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
     const long double frame = 4 * pixels;  // one CV_32FC1 image
 
     long double timeHalf = 0, productHalf = 0;
-    long double pairFrames = 0;  // over every (sigma^2, tau^2) pair
     for (double tau2 : options.temporalVariances) {
         timeHalf = std::max(timeHalf, half(tau2));
         productHalf = std::max(productHalf, half(2 * tau2));
-        // L at t - 1, t, t + 1; a block of 4 responses (the detector makes them 4 frames at a
-        // time); the window of 3 responses searched for maxima; and the six products' rings,
-        // g(2 tau^2)'s length plus the 3 further frames a block reaches.
-        pairFrames += 3 + 4 + 3 + 6 * (2 * half(2 * tau2) + 4);
     }
-    pairFrames *= options.spatialVariances.size();
+    const long double spatial = options.spatialVariances.size();
+    // Frames each pair keeps, and frames each thread's scratch takes.
+    long double pairFrames = 0, threadFrames = 1;
+    // Frames between a point's frame and the newest frame read when the point is released.
+    long double delay = timeHalf + 2;
+    switch (options.kind) {
+        case DetectorKind::Harris:
+            for (double tau2 : options.temporalVariances) {
+                // L at t - 1, t, t + 1; a block of 4 responses (the detector makes them 4
+                // frames at a time); the window of 3 responses searched for maxima; and the six
+                // products' rings, g(2 tau^2)'s length plus the 3 further frames a block reaches.
+                pairFrames += 3 + 4 + 3 + 6 * (2 * half(2 * tau2) + 4);
+            }
+            threadFrames = 2;  // a product and the filter's intermediate image
+            delay = timeHalf + productHalf + 4;
+            break;
+        case DetectorKind::Hessian:
+            // L at t - 1, t, t + 1, the response and the window of 3 searched for maxima.
+            pairFrames = options.temporalVariances.size() * (3 + 1 + 3);
+            break;
+        case DetectorKind::Gabor:
+            // The even and odd responses, their energy and the window of 3 searched.
+            pairFrames = options.temporalVariances.size() * (2 + 1 + 3);
+            break;
+        case DetectorKind::Dense:
+            threadFrames = 0;  // nothing is filtered
+            break;
+    }
+    pairFrames *= spatial;
     // Each spatial scale: its window of frames smoothed in space, of the longest g(tau^2)'s
-    // length, and the image being smoothed.
-    const long double levelFrames = options.spatialVariances.size() * (2 * timeHalf + 1 + 1);
-    // Each thread: a product and the filter's intermediate image.
-    const long double threadFrames = 2 * std::max(1, cv::getNumThreads());
+    // length, and the image being smoothed. Dense sampling smooths nothing.
+    const long double levelFrames =
+        options.kind == DetectorKind::Dense ? 0 : spatial * (2 * timeHalf + 1 + 1);
+    threadFrames *= std::max(1, cv::getNumThreads());
     long double need = (pairFrames + levelFrames + threadFrames) * frame;
     need += pixels + frame;  // the grey frame, 8-bit and float
 
@@ -186,7 +209,9 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
         for (double tau2 : options.temporalVariances) largestTau2 = std::max(largestTau2, tau2);
         const long double reach =
             std::floor(std::max(3.0L, std::round(8.0L * std::sqrt(largestTau2))) / 2);
-        const long double votedFrames = timeHalf + productHalf + reach + 4;
+        // Dense points are released once their box's last frame is read: about the reach again.
+        if (options.kind == DetectorKind::Dense) delay = reach;
+        const long double votedFrames = delay + reach;
         need += 2 * pixels;  // the previous and current 8-bit grey frames
         if (options.hog) {
             need += frame + 2 * frame;                     // f and its gradient field

@@ -231,6 +231,55 @@ TEST(Detector, MatchesTheWholeVolumeDescribesFromTheWholeVideoAndRefusesBadInput
     EXPECT_EQ(detector.framesAdded(), 0);
 }
 
+// gabor, hessian and dense through the same pipeline: each point is appended once the frames
+// it needs are read (gabor: S one frame past its response's window; hessian: L two frames on;
+// dense: its box's last frame) and at most 4 frames after the slowest pair's, and the points do
+// not depend on where the range starts. Their values against an independent model are checked
+// from Python (tests/python/test_detectors.py).
+TEST(Detector, EveryKindStreamsItsPointsWhateverTheFirstFrame) {
+    const auto half = [](double v) { return int(makeGaussianKernel(v, 0, 3).size() / 2); };
+    const std::vector<cv::Mat> video = randomVideo({40, 30}, 26, 5);
+    for (DetectorKind kind : {DetectorKind::Gabor, DetectorKind::Hessian, DetectorKind::Dense}) {
+        SCOPED_TRACE(detectorName(kind));
+        DetectorOptions options = detectorDefaults(kind);
+        options.spatialVariances = {1, 2};
+        options.temporalVariances = {1.5, 2};
+        if (kind != DetectorKind::Dense) options.threshold = -1;
+        const auto lag = [&](double tau2) {
+            const int m = descriptorBox(0, 0, 0, 1, tau2).m;
+            return kind == DetectorKind::Gabor     ? half(tau2) + 1
+                   : kind == DetectorKind::Hessian ? half(tau2) + 2
+                                                   : m - 1 - m / 2;
+        };
+        const int slowest = std::max(lag(1.5), lag(2));
+        std::vector<FeatureList> runs;
+        for (int first : {0, 17}) {
+            SpaceTimeDetector detector(video[0].size(), options, first);
+            FeatureList points;
+            for (const cv::Mat& frame : video) {
+                const std::size_t before = points.size();
+                detector.addFrame(frame, points);
+                const int newest = first + detector.framesAdded() - 1;
+                for (std::size_t i = before; i < points.size(); ++i) {
+                    const int waited = newest - points[i].t;
+                    EXPECT_TRUE(lag(points[i].temporalVariance) <= waited && waited <= slowest + 4)
+                        << "point " << i << " appended " << waited << " frames after its frame";
+                }
+            }
+            detector.finish(points);
+            for (FeaturePoint& point : points) point.t -= first;
+            runs.push_back(points);
+        }
+        ASSERT_GT(runs[0].size(), 20u);
+        ASSERT_EQ(runs[0].size(), runs[1].size());
+        for (std::size_t i = 0; i < runs[0].size(); ++i) {
+            const FeaturePoint &a = runs[0][i], &b = runs[1][i];
+            ASSERT_EQ(std::make_tuple(a.id, a.x, a.y, a.t, a.spatialVariance, a.value),
+                      std::make_tuple(b.id, b.x, b.y, b.t, b.spatialVariance, b.value));
+        }
+    }
+}
+
 TEST(FeaturesWriter, ReadsBackExactly) {
     std::mt19937_64 random(3);
     FeatureList points(200);
