@@ -1,0 +1,68 @@
+// Each detector beside harris on the same 640x480 frames of drifting texture, the ten default
+// pairs, frames per second once the pipeline is full (threads: OpenCV's pool, all cores unless
+// STVIEW_BENCH_THREADS says otherwise). Their whole-volume references are the numpy ones of
+// the Python tests, timed by bench/detector_kinds_reference.py.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "detector/space_time_detector.hpp"
+
+namespace {
+
+constexpr int kWidth = 640, kHeight = 480;
+
+// Grey frames of a textured scene moving a pixel per frame, with a little noise (as the
+// detector benchmark's).
+const std::vector<cv::Mat>& frames() {
+    static const std::vector<cv::Mat> video = [] {
+        cv::Mat texture(kHeight + 64, kWidth + 64, CV_8UC1);
+        cv::theRNG().state = 11;
+        cv::randu(texture, 0, 256);
+        cv::GaussianBlur(texture, texture, cv::Size(0, 0), 2.0);
+        cv::normalize(texture, texture, 0, 255, cv::NORM_MINMAX);
+        std::vector<cv::Mat> out;
+        for (int t = 0; t < 32; ++t) {
+            cv::Mat frame = texture(cv::Rect(t, t / 2, kWidth, kHeight)).clone(),
+                    noise(frame.size(), CV_8UC1);
+            cv::randu(noise, 0, 8);
+            out.push_back(frame + noise);
+        }
+        return out;
+    }();
+    return video;
+}
+
+// One iteration adds one frame to a detector whose pipeline is already full. Arguments: the
+// detector, descriptors (hog,hof) or not.
+void Detector_Kind(benchmark::State& state) {
+    if (const char* n = std::getenv("STVIEW_BENCH_THREADS")) cv::setNumThreads(std::atoi(n));
+    const std::vector<cv::Mat>& video = frames();
+    const auto kind = static_cast<stview::DetectorKind>(state.range(0));
+    stview::DetectorOptions options = stview::detectorDefaults(kind);
+    options.hog = options.hof = state.range(1) != 0;
+    state.SetLabel(std::string(stview::detectorName(kind)) + (options.hog ? " hog,hof" : ""));
+    stview::SpaceTimeDetector detector(video[0].size(), options);
+    stview::FeatureList points;
+    for (int t = 0; t < 40; ++t) detector.addFrame(video[t % video.size()], points);
+    std::size_t t = 0, found = 0;
+    for (auto _ : state) {
+        points.clear();
+        detector.addFrame(video[t++ % video.size()], points);
+        found += points.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["points_per_frame"] = static_cast<double>(found) / state.iterations();
+}
+BENCHMARK(Detector_Kind)
+    ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+BENCHMARK_MAIN();
