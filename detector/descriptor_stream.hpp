@@ -2,6 +2,8 @@
 
 #include <deque>
 #include <future>
+#include <memory>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -10,13 +12,21 @@
 
 namespace stview {
 
+/// How many frames' votes DescriptorStream computes at once: cv::getNumThreads(), at least 1
+/// and at most 4. One only, with a single thread allowed: then each frame's votes are computed
+/// on the caller's thread when they are waited for.
+int descriptorJobs();
+
 /**
  * @brief Attaches HOG and HOF descriptors to the detector's points as the video streams by.
  *
- * Each frame's gradient votes and each frame pair's optical-flow votes are computed once, on
- * a thread of their own beside the detection (startFrame .. endFrame), and kept only as long
- * as a point still to come may need them: memory does not grow with the video's length.
- * Points wait, in order, until every frame their box covers has its votes.
+ * Each frame's gradient votes and the optical-flow votes of the pair ending at it are computed
+ * once, as a job of their own beside the detection; up to descriptorJobs() frames' jobs run at
+ * once (so that the flows of successive pairs overlap), each holding its own copy of the frame.
+ * Their votes are stored in frame order and kept only as long as a point still to come may
+ * need them: memory does not grow with the video's length. Points wait, in order, until every
+ * frame their box covers has its votes stored, which is at most descriptorJobs() - 1 frames
+ * after the detection's own frame that made them known.
  */
 class DescriptorStream {
   public:
@@ -27,11 +37,14 @@ class DescriptorStream {
     DescriptorStream(const DescriptorStream&) = delete;
     DescriptorStream& operator=(const DescriptorStream&) = delete;
 
-    /// Starts the votes of the next frame (8-bit grey), and the flow from the frame before.
+    /// Starts the votes of the next frame (8-bit grey, copied), and the flow from the frame
+    /// before.
     void startFrame(const cv::Mat& grey8);
-    /// Waits for them and stores them. Rethrows what their computation threw.
+    /// Stores the votes of the frames whose jobs are done, in order, first waiting for the
+    /// oldest while descriptorJobs() are running. Rethrows what a job threw.
     void endFrame();
-    /// No frame comes after @p last: it takes the flow of the pair before it.
+    /// No frame comes after @p last: waits for every job, and the last frame takes the flow of
+    /// the pair before it. Rethrows what a job threw.
     void finish(int last);
 
     /**
@@ -43,6 +56,19 @@ class DescriptorStream {
     void describe(FeatureList& ready, long through, FeatureList& out);
 
   private:
+    // One frame's votes in the making: its grey frames, the buffers the job works in and
+    // what it makes. Reused once its votes are stored.
+    struct Job {
+        cv::Mat previous8, current8, grey, field, motion;
+        FrameVotes hog, hof;
+    };
+    struct Running {
+        std::unique_ptr<Job> job;
+        bool flow;  // it makes the flow votes of the frame before
+        std::future<void> done;
+    };
+
+    void store();  // the oldest running job's votes, once it is done
     void dropUnneeded(long through);
     bool describable(const FeaturePoint& point) const;
     const FrameVotes& votes(const std::deque<FrameVotes>& ring, int base, int frame) const;
@@ -50,12 +76,14 @@ class DescriptorStream {
     cv::Size size_;
     bool hog_, hof_;
     int first_;
-    int reachBack_;   // frames before a point that its box may cover
-    long last_ = -1;  // known after finish
-    int added_ = 0;
-    cv::Mat previous8_, current8_, grey_, field_;
-    FrameVotes newHog_, newHof_;
-    std::future<void> job_;
+    int reachBack_;                // frames before a point that its box may cover
+    int jobs_;                     // frames whose votes are computed at once
+    long last_ = -1;               // known after finish
+    int started_ = 0;              // frames given to startFrame
+    int stored_ = 0;               // frames whose votes are stored (HOF: all but the newest)
+    cv::Mat previous8_;            // the newest frame given
+    std::deque<Running> running_;  // by frame, oldest first
+    std::vector<std::unique_ptr<Job>> spare_;
     std::deque<FrameVotes> hogVotes_, hofVotes_;  // by frame, from *Base_ on
     int hogBase_, hofBase_;
     std::deque<FeaturePoint> waiting_;

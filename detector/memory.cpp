@@ -212,16 +212,20 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
         // Dense points are released once their box's last frame is read: about the reach again.
         if (options.kind == DetectorKind::Dense) delay = reach;
         const long double votedFrames = delay + reach;
-        need += 2 * pixels;  // the previous and current 8-bit grey frames
+        // Up to `jobs` frames' votes are made at once (descriptorJobs() in
+        // detector/descriptor_stream.hpp), each job in buffers of its own, its votes beside the
+        // stored ones until they are stored.
+        const long double jobs = std::clamp(cv::getNumThreads(), 1, 4);
+        need += (jobs + 1) * pixels;  // 8-bit grey frames: each job's and the one before
         if (options.hog) {
-            need += frame + 2 * frame;                     // f and its gradient field
-            need += (votedFrames + 1) * (pixels + frame);  // bins and magnitudes per frame
+            need += jobs * (frame + 2 * frame);               // f and its gradient field
+            need += (votedFrames + jobs) * (pixels + frame);  // bins and magnitudes per frame
         }
         if (options.hof) {
             // Farneback's pyramids, polynomial expansions and flow field (as measured), and one
             // byte of bins per frame.
-            need += 32 * frame;
-            need += (votedFrames + 1) * pixels;
+            need += jobs * 32 * frame;
+            need += (votedFrames + jobs) * pixels;
         }
     }
     // The program itself: code, libraries, heaps and thread stacks in use (measured: about 88 MB
