@@ -32,6 +32,10 @@ void checkVariances(const std::vector<double>& variances, const char* what) {
     }
 }
 
+void checkFinite(const char* field, double value) {
+    if (!std::isfinite(value)) throw OptionError(field, number(value) + " is not a finite number");
+}
+
 }  // namespace
 
 const char* detectorName(DetectorKind kind) {
@@ -98,15 +102,13 @@ void validateDetectorChoice(const DetectorChoice& choice) {
             throw OptionError("k",
                               std::string("applies to harris only, not to ") + detectorName(*kind));
         }
-        if (!std::isfinite(*choice.k)) throw OptionError("k", "is not a finite number");
+        checkFinite("k", *choice.k);
     }
     if (choice.threshold) {
         if (*kind == DetectorKind::Dense) {
             throw OptionError("threshold", "dense sampling has no response to threshold");
         }
-        if (!std::isfinite(*choice.threshold)) {
-            throw OptionError("threshold", "is not a finite number");
-        }
+        checkFinite("threshold", *choice.threshold);
     }
 }
 
@@ -115,6 +117,7 @@ void validateDescriptorChoice(const DescriptorChoice& choice) {
     if (choice.names->empty()) throw OptionError("descriptors", "names none of hog, hof");
     for (std::size_t i = 0; i < choice.names->size(); ++i) {
         const std::string& name = (*choice.names)[i];
+        if (name.empty()) throw OptionError("descriptors", "an empty name among them");
         if (name != "hog" && name != "hof") {
             throw OptionError("descriptors", "unknown descriptor '" + name + "' (hog, hof)");
         }
@@ -130,16 +133,17 @@ void validateFrameRange(const FrameRange& range) {
     constexpr long kLargest = 2147483647L;
     if (range.first < 0) throw OptionError("first", std::to_string(range.first) + " is negative");
     if (range.first >= kLargest) {
-        throw OptionError("first", std::to_string(range.first) + " is beyond the last frame " +
-                                       "number stdetect can label");
+        throw OptionError("first", std::to_string(range.first) + " is beyond the largest frame " +
+                                       "number, " + std::to_string(kLargest - 1));
     }
-    if (range.last == -1) return;
-    if (range.last <= range.first) {
-        throw OptionError("last", std::to_string(range.last) + " is not after the first frame " +
+    if (!range.last) return;
+    if (*range.last <= range.first) {
+        throw OptionError("last", std::to_string(*range.last) + " is not after the first frame " +
                                       std::to_string(range.first));
     }
-    if (range.last > kLargest) {
-        throw OptionError("last", std::to_string(range.last) + " is beyond the 32-bit range");
+    if (*range.last > kLargest) {
+        throw OptionError("last", std::to_string(*range.last) + " is beyond the largest frame " +
+                                      "number, " + std::to_string(kLargest));
     }
 }
 
@@ -164,8 +168,15 @@ DetectorOptions detectorOptions(const DetectorChoice& detector,
 void validateDetectorOptions(const DetectorOptions& options) {
     checkVariances(options.spatialVariances, "spatial");
     checkVariances(options.temporalVariances, "temporal");
-    if (!std::isfinite(options.k)) throw OptionError("k", "is not a finite number");
-    if (!std::isfinite(options.threshold)) throw OptionError("threshold", "is not a finite number");
+    checkFinite("k", options.k);
+    checkFinite("threshold", options.threshold);
+}
+
+void validateThreads(long threads) {
+    if (threads < 1 || threads > kMostThreads) {
+        throw OptionError("threads", std::to_string(threads) + " is out of range (1 to " +
+                                         std::to_string(kMostThreads) + ")");
+    }
 }
 
 }  // namespace stview

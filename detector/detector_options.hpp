@@ -70,10 +70,10 @@ struct DescriptorChoice {
     std::optional<std::vector<std::string>> names;
 };
 
-/// Frames [first, last) of a video, zero-based; last -1: to the end.
+/// Frames [first, last) of a video, zero-based; no last: to the end.
 struct FrameRange {
     long first = 0;
-    long last = -1;
+    std::optional<long> last;
 };
 
 /// @throws OptionError ("detector", "scales", "k" or "threshold") for an unknown detector, an
@@ -86,12 +86,19 @@ void validateDescriptorChoice(const DescriptorChoice& choice);
 
 /// @throws OptionError ("first" or "last") for a negative first frame, a first frame beyond
 /// the 32-bit range, or a last frame that is not after the first (or beyond the 32-bit range).
+/// Frame numbers are int in the detector: the first at most INT_MAX - 1, the last INT_MAX.
 void validateFrameRange(const FrameRange& range);
 
 /// The detector options of a valid choice of detector and descriptors (validated here).
 /// @throws OptionError as the two validations do.
 DetectorOptions detectorOptions(const DetectorChoice& detector,
                                 const DescriptorChoice& descriptors);
+
+/// The most threads a run may ask for.
+constexpr long kMostThreads = 1024;
+
+/// @throws OptionError ("threads") for a thread count outside 1 to kMostThreads.
+void validateThreads(long threads);
 
 /// The detector options' own check, for options built in code rather than from a choice:
 /// @throws OptionError as validateDetectorChoice does (k and threshold must be finite).

@@ -2,9 +2,7 @@
 
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
-#include <sstream>
 
 namespace stview {
 namespace {
@@ -17,72 +15,63 @@ struct BadOption {
     throw BadOption{option + ": " + why};
 }
 
-long wholeNumber(const std::string& option, const std::string& text, long low, long high) {
+// The command line's name for each field of the option structs.
+std::string optionName(const std::string& field) {
+    if (field == "first") return "-ff";
+    if (field == "last") return "-lf";
+    return "--" + field;
+}
+
+long wholeNumber(const std::string& option, const std::string& text) {
     errno = 0;
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || text[0] == ' ') {
+    if (text.empty() || *end != '\0' || text[0] == ' ') {
         refuse(option, "'" + text + "' is not a whole number");
     }
-    if (value < low || value > high) {
-        refuse(option, text + " is out of range (" + std::to_string(low) + " to " +
-                           std::to_string(high) + ")");
+    if (errno == ERANGE) refuse(option, text + " is out of range");
+    return value;
+}
+
+// Any number strtod reads whole ("inf" and "nan" too: the validations refuse them by name).
+double realNumber(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || text[0] == ' ') {
+        refuse(option, "'" + text + "' is not a number");
     }
     return value;
 }
 
-double realNumber(const std::string& option, const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(value) || text[0] == ' ') {
-        refuse(option, "'" + text + "' is not a finite number");
+// The comma-separated items of @p text, empty ones included ("a," gives "a" and "").
+std::vector<std::string> items(const std::string& text) {
+    std::vector<std::string> list;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = text.find(',', start)) != std::string::npos;) {
+        list.push_back(text.substr(start, comma - start));
+        start = comma + 1;
     }
-    return value;
+    list.push_back(text.substr(start));
+    return list;
 }
 
 std::vector<double> varianceList(const std::string& text) {
     std::vector<double> values;
-    std::stringstream items(text);
-    std::string item;
-    while (std::getline(items, item, ',')) {
-        const double value = realNumber("--scales", item);
-        if (!(value > 0)) refuse("--scales", "variance " + item + " is not positive");
-        for (double seen : values) {
-            if (seen == value) refuse("--scales", "variance " + item + " is given twice");
-        }
-        values.push_back(value);
-    }
-    if (values.empty() || text.back() == ',') {
-        refuse("--scales", "'" + text + "' is not a list of variances");
+    if (text.empty()) return values;  // the validation names the missing side
+    for (const std::string& item : items(text)) {
+        if (item.empty()) refuse("--scales", "'" + text + "' has an empty item");
+        values.push_back(realNumber("--scales", item));
     }
     return values;
 }
 
-void readDescriptors(const std::string& text, DetectorOptions& options) {
-    std::stringstream items(text);
-    std::string item;
-    while (std::getline(items, item, ',')) {
-        if (item == "hog") {
-            options.hog = true;
-        } else if (item == "hof") {
-            options.hof = true;
-        } else {
-            refuse("--descriptors", "unknown descriptor '" + item + "' (hog, hof)");
-        }
-    }
-    if (!options.hog && !options.hof)
-        refuse("--descriptors", "'" + text + "' names none of hog, hof");
-    if (text.back() == ',') refuse("--descriptors", "'" + text + "' ends with a comma");
-}
-
-void readScales(const std::string& text, DetectorOptions& options) {
+void readScales(const std::string& text, DetectorChoice& choice) {
     const std::size_t colon = text.find(':');
     if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos) {
         refuse("--scales", "'" + text + "' is not spatial:temporal (e.g. 4,8:2,4)");
     }
-    options.spatialVariances = varianceList(text.substr(0, colon));
-    options.temporalVariances = varianceList(text.substr(colon + 1));
+    choice.spatialVariances = varianceList(text.substr(0, colon));
+    choice.temporalVariances = varianceList(text.substr(colon + 1));
 }
 
 cv::Size frameSize(const std::string& option, const std::string& text) {
@@ -91,22 +80,42 @@ cv::Size frameSize(const std::string& option, const std::string& text) {
         refuse(option, "'" + text + "' is not WIDTHxHEIGHT (e.g. 640x480)");
     }
     constexpr long kLargest = 1L << 20;
-    return {static_cast<int>(wholeNumber(option, text.substr(0, x), 1, kLargest)),
-            static_cast<int>(wholeNumber(option, text.substr(x + 1), 1, kLargest))};
+    const long width = wholeNumber(option, text.substr(0, x));
+    const long height = wholeNumber(option, text.substr(x + 1));
+    if (width < 1 || height < 1 || width > kLargest || height > kLargest) {
+        refuse(option, text + " is out of range (1 to " + std::to_string(kLargest) + " each)");
+    }
+    return {static_cast<int>(width), static_cast<int>(height)};
 }
 
 }  // namespace
 
+void applyDetectOptions(const DetectorChoice& detector, const DescriptorChoice& descriptors,
+                        const FrameRange& frames, std::optional<long> threads,
+                        DetectSettings& settings) {
+    const DetectorOptions options = detectorOptions(detector, descriptors);
+    validateFrameRange(frames);
+    if (threads) validateThreads(*threads);
+    settings.detector = options;
+    settings.firstFrame = static_cast<int>(frames.first);
+    settings.lastFrame = frames.last ? *frames.last : -1;
+    if (threads) settings.threads = static_cast<int>(*threads);
+}
+
 DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSettings& settings) {
     std::vector<std::string> seen;
+    DetectorChoice detector;
+    DescriptorChoice descriptors;
+    FrameRange frames;
+    std::optional<long> threads;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& name = args[i];
             if (name == "-h" || name == "--help") return {DetectCommand::Usage, ""};
             const bool flag = name == "--quiet";
             const bool known = flag || name == "-v" || name == "-o" || name == "-ff" ||
-                               name == "-lf" || name == "--scales" || name == "--k" ||
-                               name == "--threshold" || name == "--threads" ||
+                               name == "-lf" || name == "--detector" || name == "--scales" ||
+                               name == "--k" || name == "--threshold" || name == "--threads" ||
                                name == "--descriptors" || name == "--memory-need";
             if (!known) {
                 refuse(name, name.rfind("-", 0) == 0
@@ -130,29 +139,32 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
                 if (value.empty()) refuse(name, "needs a file name");
                 settings.outputFile = value;
             } else if (name == "-ff") {
-                settings.firstFrame = static_cast<int>(wholeNumber(name, value, 0, INT_MAX - 1));
+                frames.first = wholeNumber(name, value);
             } else if (name == "-lf") {
-                settings.lastFrame = wholeNumber(name, value, 1, INT_MAX);
+                frames.last = wholeNumber(name, value);
+            } else if (name == "--detector") {
+                detector.detector = value;
             } else if (name == "--scales") {
-                readScales(value, settings.detector);
+                readScales(value, detector);
             } else if (name == "--k") {
-                settings.detector.k = realNumber(name, value);
+                detector.k = realNumber(name, value);
             } else if (name == "--threshold") {
-                settings.detector.threshold = realNumber(name, value);
+                detector.threshold = realNumber(name, value);
             } else if (name == "--descriptors") {
-                readDescriptors(value, settings.detector);
+                descriptors.names = items(value);
             } else if (name == "--memory-need") {
                 settings.memoryNeedSize = frameSize(name, value);
             } else if (name == "--threads") {
-                settings.threads = static_cast<int>(wholeNumber(name, value, 1, 1024));
+                threads = wholeNumber(name, value);
             }
+        }
+        try {
+            applyDetectOptions(detector, descriptors, frames, threads, settings);
+        } catch (const OptionError& error) {
+            refuse(optionName(error.field()), error.reason());
         }
         if (!settings.memoryNeedSize.empty()) return {DetectCommand::MemoryNeed, ""};
         if (settings.videoFile.empty()) refuse("-v", "no input video given");
-        if (settings.lastFrame >= 0 && settings.lastFrame <= settings.firstFrame) {
-            refuse("-lf", std::to_string(settings.lastFrame) + " is not after the first frame " +
-                              std::to_string(settings.firstFrame));
-        }
     } catch (const BadOption& bad) {
         return {DetectCommand::Bad, bad.message};
     }
@@ -168,10 +180,13 @@ void printDetectUsage(std::FILE* out) {
         "  -o file           features file to write; '-' or none: standard output\n"
         "  -ff N             first frame, zero-based (default 0)\n"
         "  -lf N             last frame: process up to, not including, frame N (default: all)\n"
+        "  --detector D      harris (corners, the default), gabor (periodic motion), hessian\n"
+        "                    (blobs) or dense (a grid of half-overlapping descriptor boxes)\n"
         "  --scales S:T      spatial variances, colon, temporal variances\n"
         "                    (default 4,8,16,32,64:2,4: ten scale pairs, each on its own)\n"
-        "  --k K             corner response H = det(mu) - K trace(mu)^3 (default 0.0005)\n"
-        "  --threshold T     keep maxima with H above T (default 1e-8)\n"
+        "  --k K             harris only: H = det(mu) - K trace(mu)^3 (default 0.0005)\n"
+        "  --threshold T     keep maxima with a response above T (default: harris 1e-8,\n"
+        "                    gabor 1e-3, hessian 1e-4; dense takes none)\n"
         "  --descriptors D   append descriptors: hog, hof or hog,hof (72 and 90 columns)\n"
         "  --threads N       use at most N threads (default: one per core)\n"
         "  --memory-need WxH print the bytes of memory WxH frames need with these options and\n"

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "detector/detector_options.hpp"
 #include "detector/space_time_detector.hpp"
 
 namespace stview {
@@ -27,10 +29,21 @@ struct DetectCommand {
 };
 
 /**
+ * @brief Fills the detection part of @p settings (detector options, frame range, threads)
+ * from the options as data, each checked by its own validation; an unset thread count keeps
+ * settings.threads. What stdetect's command line and the Python package both call.
+ * @throws OptionError naming the field and the reason.
+ */
+void applyDetectOptions(const DetectorChoice& detector, const DescriptorChoice& descriptors,
+                        const FrameRange& frames, std::optional<long> threads,
+                        DetectSettings& settings);
+
+/**
  * @brief Reads stdetect's arguments (argv[0] excluded) into @p settings. Every value is
- * checked here, before any work: numbers must be whole, in range and finite; --scales is
- * "spatial list:temporal list" of distinct positive numbers. With --memory-need, no video is
- * needed (kind MemoryNeed).
+ * checked here, before any work: the text of each is read (numbers, --scales as "spatial
+ * list:temporal list", --descriptors as a comma-separated list), then applyDetectOptions
+ * checks the values, its refusals worded with the option's own name (-ff for first). With
+ * --memory-need, no video is needed (kind MemoryNeed).
  */
 DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSettings& settings);
 
