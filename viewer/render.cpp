@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "video/progress.hpp"
 #include "video/read_ahead.hpp"
@@ -12,8 +13,8 @@ namespace stview {
 
 EncoderSettings encoderSettings(const cv::VideoCapture& capture, const ViewerSettings& settings) {
     EncoderSettings encoder;
-    encoder.quality = settings.quality;
-    encoder.bitRate = settings.bitRate;
+    encoder.quality = settings.quality.value_or(-1);
+    encoder.bitRate = settings.bitRate.value_or(0);
     encoder.framesPerSecond = settings.fps;
     if (settings.fpsFromSource) {
         const double rate = capture.get(cv::CAP_PROP_FPS);
@@ -38,8 +39,8 @@ int renderVideo(cv::VideoCapture& capture, const FeatureIndex& features,
     ReadAhead frames(capture);
     cv::Mat frame;
     if (!frames.read(frame)) {
-        std::fprintf(stderr, "No frame to play in %s from frame %d on\n",
-                     settings.videoFile.c_str(), settings.firstFrame);
+        output.report("No frame to play in " + settings.videoFile + " from frame " +
+                      std::to_string(settings.firstFrame) + " on");
         return kExitFailed;
     }
     if (output.enabled() && !output.open(frame.size())) return kExitFailed;

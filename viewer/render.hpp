@@ -20,7 +20,7 @@ EncoderSettings encoderSettings(const cv::VideoCapture& capture, const ViewerSet
  * after the last; when it says true, the output is finished with the frames so far (a
  * playable file) and the run counts as interrupted. With @p progress, a progress line on
  * standard error while writing.
- * @return kExitOk, kExitInterrupted, or kExitFailed after one line on standard error (no
+ * @return kExitOk, kExitInterrupted, or kExitFailed after one line reported by @p output (no
  *         frame in the range; the output could not be opened, written or finished).
  */
 int renderVideo(cv::VideoCapture& capture, const FeatureIndex& features,

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 namespace stview {
 namespace {
@@ -25,33 +26,39 @@ InterruptGuard::~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
 
 bool InterruptGuard::requested() const { return interruptRequested != 0; }
 
-OutputVideo::OutputVideo(const ViewerSettings& settings, const EncoderSettings& encoder)
-    : path_(settings.outputFile), encoder_(encoder) {}
+OutputVideo::OutputVideo(const ViewerSettings& settings, const EncoderSettings& encoder,
+                         ReportLine report)
+    : path_(settings.outputFile), encoder_(encoder), report_(std::move(report)) {}
+
+void OutputVideo::report(const std::string& line) const {
+    if (report_) {
+        report_(line);
+    } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+}
 
 bool OutputVideo::open(cv::Size frameSize) {
     if (writer_.open(path_, frameSize, encoder_)) return true;
-    std::fprintf(stderr, "Could not open the output video %s for writing: %s\n", path_.c_str(),
-                 writer_.error().c_str());
+    report("Could not open the output video " + path_ + " for writing: " + writer_.error());
     return false;
 }
 
 bool OutputVideo::write(const cv::Mat& frame) {
     if (writer_.write(frame)) return true;
-    std::fprintf(stderr, "Could not write the output video %s: %s\n", path_.c_str(),
-                 writer_.error().c_str());
+    report("Could not write the output video " + path_ + ": " + writer_.error());
     return false;
 }
 
 int OutputVideo::finish(bool interrupted) {
     if (enabled() && !writer_.close()) {
-        std::fprintf(stderr, "Could not finish the output video %s: %s\n", path_.c_str(),
-                     writer_.error().c_str());
+        report("Could not finish the output video " + path_ + ": " + writer_.error());
         return kExitFailed;
     }
     if (!interrupted) return kExitOk;
     if (enabled()) {
-        std::fprintf(stderr, "Interrupted: %ld frames written to %s\n", writer_.framesWritten(),
-                     path_.c_str());
+        report("Interrupted: " + std::to_string(writer_.framesWritten()) + " frames written to " +
+               path_);
     }
     return kExitInterrupted;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <opencv2/core.hpp>
+#include <string>
 
 #include "viewer/settings.hpp"
 #include "viewer/video_writer.hpp"
@@ -31,12 +33,19 @@ class InterruptGuard {
     struct sigaction previous_ = {};
 };
 
+/// Takes one line of a run's messages (no line break).
+using ReportLine = std::function<void(const std::string&)>;
+
 /// The output video of a run (-o), if any, with the messages a user sees when
-/// it fails: each failing call below has written one line on standard error.
+/// it fails: each failing call below has reported one line, on standard error
+/// unless a ReportLine is given (a caller that words failures its own way).
 class OutputVideo {
   public:
-    OutputVideo(const ViewerSettings& settings, const EncoderSettings& encoder);
+    OutputVideo(const ViewerSettings& settings, const EncoderSettings& encoder,
+                ReportLine report = nullptr);
     bool enabled() const { return !path_.empty(); }
+    /// Reports @p line as the output's own messages are reported.
+    void report(const std::string& line) const;
     bool open(cv::Size frameSize);
     bool write(const cv::Mat& frame);
     /// Finishes the file and gives the run's exit status: failed when the file
@@ -51,6 +60,7 @@ class OutputVideo {
   private:
     std::string path_;
     EncoderSettings encoder_;
+    ReportLine report_;
     VideoFileWriter writer_;
 };
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
 
 #include "viewer/video_writer.hpp"
 
@@ -77,60 +78,66 @@ long long parseBitRate(const std::string& text) {
     return value < 0 ? -1 : std::llround(value * scale);
 }
 
-bool readOutputSettings(const OptionTable& table, ViewerSettings& settings, std::string& problem) {
+std::optional<SettingProblem> checkOutputSettings(const ViewerSettings& settings) {
     constexpr long long kMinRate = 1000, kMaxRate = 1000000000;
     constexpr double kMaxFps = 1000;
-    std::string value;
     // Without an output there is no codec yet: the widest scale is checked.
     OutputFormat format{OutputCodec::H264, "any codec", 0, 51, -1};
     if (!settings.outputFile.empty()) {
         std::string why;
         const std::optional<OutputFormat> chosen = outputFormatFor(settings.outputFile, why);
-        if (!chosen) {
-            problem = "Could not open the output video " + settings.outputFile + ": -o: " + why;
-            return false;
-        }
+        if (!chosen) return SettingProblem{"output", why};
         format = *chosen;
     }
-    if (table.has("--quality") && table.has("--bitrate")) {
-        problem = "--quality and --bitrate: give at most one of them";
+    if (settings.quality && settings.bitRate) {
+        return SettingProblem{"bitrate", "give at most one of a quality and a bit rate"};
+    }
+    if (settings.quality &&
+        (*settings.quality < format.qualityMin || *settings.quality > format.qualityMax)) {
+        return SettingProblem{"quality", std::string(format.codecName) +
+                                             " takes a whole number from " +
+                                             std::to_string(format.qualityMin) + " (best) to " +
+                                             std::to_string(format.qualityMax) + " (smallest)"};
+    }
+    if (settings.bitRate && (*settings.bitRate < kMinRate || *settings.bitRate > kMaxRate)) {
+        return SettingProblem{"bitrate",
+                              "give bits per second from 1k to 1000M, such as 2M or 800k"};
+    }
+    if (!settings.fpsFromSource && !(settings.fps > 0 && settings.fps <= kMaxFps)) {
+        return SettingProblem{"fps", "give frames per second above 0 and up to 1000, or source"};
+    }
+    return std::nullopt;
+}
+
+bool readOutputSettings(const OptionTable& table, ViewerSettings& settings, std::string& problem) {
+    // The text of each setting given, for the message that names it.
+    std::map<std::string, std::string> texts;
+    for (const char* field : {"quality", "bitrate", "fps", "color-by"}) {
+        const std::string option = std::string("--") + field;
+        if (!table.has(option.c_str())) continue;
+        if (!valueOf(table, option.c_str(), texts[field], problem)) return false;
+    }
+    if (texts.count("quality")) {
+        const double quality = parseDecimal(texts["quality"]);
+        const bool whole = quality == std::floor(quality) && quality <= 1e9;
+        settings.quality = whole ? static_cast<int>(quality) : -1;  // -1: off every scale
+    }
+    if (texts.count("bitrate")) settings.bitRate = parseBitRate(texts["bitrate"]);
+    if (texts.count("fps")) {
+        settings.fpsFromSource = texts["fps"] == "source";
+        if (!settings.fpsFromSource) settings.fps = parseDecimal(texts["fps"]);
+    }
+    if (const std::optional<SettingProblem> refused = checkOutputSettings(settings)) {
+        if (refused->field == "output") {
+            problem = "Could not open the output video " + settings.outputFile +
+                      ": -o: " + refused->reason;
+        } else {
+            problem = "--" + refused->field + " " + texts[refused->field] + ": " + refused->reason;
+        }
         return false;
     }
-    if (table.has("--quality")) {
-        if (!valueOf(table, "--quality", value, problem)) return false;
-        const double quality = parseDecimal(value);
-        if (quality != std::floor(quality) || quality < format.qualityMin ||
-            quality > format.qualityMax) {
-            problem = "--quality " + value + ": " + format.codecName +
-                      " takes a whole number from " + std::to_string(format.qualityMin) +
-                      " (best) to " + std::to_string(format.qualityMax) + " (smallest)";
-            return false;
-        }
-        settings.quality = static_cast<int>(quality);
-    }
-    if (table.has("--bitrate")) {
-        if (!valueOf(table, "--bitrate", value, problem)) return false;
-        const long long rate = parseBitRate(value);
-        if (rate < kMinRate || rate > kMaxRate) {
-            problem = "--bitrate " + value +
-                      ": give bits per second from 1k to 1000M, such as 2M or 800k";
-            return false;
-        }
-        settings.bitRate = rate;
-    }
-    if (table.has("--fps")) {
-        if (!valueOf(table, "--fps", value, problem)) return false;
-        const double fps = value == "source" ? 0 : parseDecimal(value);
-        settings.fpsFromSource = value == "source";
-        if (!settings.fpsFromSource && !(fps > 0 && fps <= kMaxFps)) {
-            problem =
-                "--fps " + value + ": give frames per second above 0 and up to 1000, or source";
-            return false;
-        }
-        if (!settings.fpsFromSource) settings.fps = fps;
-    }
-    if (table.has("--color-by")) {
-        if (!valueOf(table, "--color-by", value, problem)) return false;
+    if (texts.count("color-by")) {
+        const std::string& value = texts["color-by"];
         if (value != "scale" && value != "none") {
             problem = "--color-by " + value + ": give scale (or none for yellow circles)";
             return false;

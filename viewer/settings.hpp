@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "viewer/option_table.hpp"
@@ -16,12 +17,12 @@ struct ViewerSettings {
     int firstFrame = 0;
     int lastFrame = 100000000;  ///< not processed itself
     bool pause = false;
-    bool noWindow = false;       ///< render without a window; pause is then ignored
-    int quality = -1;            ///< --quality on the output codec's scale; -1: its default
-    long long bitRate = 0;       ///< --bitrate in bits per second; 0: constant quality instead
-    double fps = 25.0;           ///< --fps: frames per second of the output
-    bool fpsFromSource = false;  ///< --fps source: the input video's own rate
-    bool realtime = false;       ///< --realtime: show frames at the input's own rate
+    bool noWindow = false;             ///< render without a window; pause is then ignored
+    std::optional<int> quality;        ///< --quality on the output codec's scale; none: its default
+    std::optional<long long> bitRate;  ///< --bitrate in bits per second; none: a quality
+    double fps = 25.0;                 ///< --fps: frames per second of the output
+    bool fpsFromSource = false;        ///< --fps source: the input video's own rate
+    bool realtime = false;             ///< --realtime: show frames at the input's own rate
     CircleColours colours = CircleColours::Yellow;  ///< --color-by scale: by spatial variance
 };
 
@@ -35,11 +36,28 @@ enum class SettingsOutcome {
 /// Reads the options of @p table into @p settings (unread options keep their values).
 SettingsOutcome readSettings(const OptionTable& table, ViewerSettings& settings);
 
+/// A refused output setting: which ("output", "quality", "bitrate" or "fps") and why, in
+/// words that follow the setting's name and value ("--quality 52: " + reason).
+struct SettingProblem {
+    std::string field;
+    std::string reason;
+};
+
 /**
- * @brief Reads and checks --quality, --bitrate, --fps and --color-by, and the
- * output name against the codec its extension leads to (a quality must fit that
- * codec's scale). Opens nothing.
- * @return false, with one line naming the option in @p problem, when a value
+ * @brief Checks the output settings of @p settings as data: the output's name against the
+ * codecs (when there is an output), the quality on that codec's scale (the widest, 0 to 51,
+ * without an output), the bit rate from 1k to 1000M bits per second, not both a quality and a
+ * bit rate, the frames per second above 0 and up to 1000 (unless from the source). What the
+ * command line and the Python package both call. Opens nothing.
+ * @return the first refused setting, or nothing.
+ */
+std::optional<SettingProblem> checkOutputSettings(const ViewerSettings& settings);
+
+/**
+ * @brief Reads --quality, --bitrate, --fps and --color-by into @p settings, then checks them
+ * with checkOutputSettings. A value that is not a number at all is read as one off every
+ * scale, so that the check words its refusal.
+ * @return false, with one line naming the option and its value in @p problem, when a value
  *         is refused.
  */
 bool readOutputSettings(const OptionTable& table, ViewerSettings& settings, std::string& problem);

@@ -134,7 +134,7 @@ TEST(Settings, QualityScaleFollowsTheOutputsCodec) {
         ViewerSettings s;
         s.outputFile = output;
         std::string problem;
-        EXPECT_EQ(readOutputSettings(table, s, problem) ? s.quality : -2, expected)
+        EXPECT_EQ(readOutputSettings(table, s, problem) ? s.quality.value_or(-1) : -2, expected)
             << output << quality;
     }
 }
