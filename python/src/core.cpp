@@ -1,10 +1,13 @@
 #include "core.hpp"
 
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgproc.hpp>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -14,7 +17,6 @@
 #include "features/features_file.hpp"
 #include "video/video_input.hpp"
 #include "viewer/feature_index.hpp"
-#include "viewer/option_table.hpp"
 #include "viewer/overlay.hpp"
 #include "viewer/render.hpp"
 
@@ -57,12 +59,20 @@ py::array_t<double, py::array::c_style> pointTable(const py::array_t<double>& po
     return table;
 }
 
-// The options as stdetect reads them; a refused one raises ValueError with stdetect's line.
-DetectSettings readSettings(const std::vector<std::string>& arguments) {
+// The settings of a detection from the options as data, checked as stdetect checks them.
+DetectSettings detectSettings(const std::string& video, const DetectorChoice& detector,
+                              const DescriptorChoice& descriptors, const FrameRange& frames,
+                              std::optional<long> threads) {
     DetectSettings settings;
-    const DetectCommand command = readDetectSettings(arguments, settings);
-    if (command.kind != DetectCommand::Run) throw std::invalid_argument(command.error);
+    settings.videoFile = video;
+    applyDetectOptions(detector, descriptors, frames, threads, settings);
     return settings;
+}
+
+std::string numberText(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
 }
 
 // OpenCV's thread count for one call (one per core unless a count is given), then back.
@@ -154,25 +164,39 @@ void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, i
     if (rgb) cv::cvtColor(canvas, canvas, cv::COLOR_BGR2RGB);
 }
 
-long render(const std::vector<std::string>& arguments, const py::array_t<double>& points,
-            bool progress) {
-    std::vector<const char*> argv{"stview"};
-    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
-    OptionTable options;
-    options.parse(static_cast<int>(argv.size()), argv.data());
+long render(const std::string& video, const py::array_t<double>& points, const std::string& output,
+            long first, std::optional<long> last, std::optional<long long> quality,
+            std::optional<std::string> bitrate, double fps, bool fpsFromSource, bool progress) {
+    validateFrameRange({first, last});
     ViewerSettings settings;
-    std::string problem;
-    if (readSettings(options, settings) != SettingsOutcome::Run) {
-        throw std::invalid_argument("the video, the features and the output are needed");
+    settings.videoFile = video;
+    settings.outputFile = output;
+    settings.noWindow = true;
+    settings.firstFrame = static_cast<int>(first);
+    if (last) settings.lastFrame = static_cast<int>(*last);
+    if (quality) {  // beyond int: off every scale, as stview reads such a --quality
+        settings.quality =
+            *quality >= INT_MIN && *quality <= INT_MAX ? static_cast<int>(*quality) : -1;
     }
-    if (!readOutputSettings(options, settings, problem)) throw std::invalid_argument(problem);
+    if (bitrate) settings.bitRate = parseBitRate(*bitrate);
+    if (!fpsFromSource) settings.fps = fps;  // else the fallback when the input names none
+    settings.fpsFromSource = fpsFromSource;
+    if (const std::optional<SettingProblem> refused = checkOutputSettings(settings)) {
+        // Python's keywords are the settings' own names; the value as it was given.
+        const std::string& field = refused->field;
+        const std::string value = field == "output"    ? output
+                                  : field == "quality" ? std::to_string(*quality)
+                                  : field == "bitrate" ? *bitrate
+                                                       : numberText(fps);
+        throw std::invalid_argument(field + " " + value + ": " + refused->reason);
+    }
     if (sameFile(settings.outputFile, settings.videoFile)) {
         throw std::invalid_argument("output: " + settings.outputFile +
                                     " is the input video; left untouched");
     }
-    settings.noWindow = true;
     const auto table = pointTable(points);
     std::unique_ptr<py::error_already_set> interrupted;
+    std::string reported;  // the line stview would print on standard error
     long written = 0;
     {
         py::gil_scoped_release release;
@@ -183,7 +207,8 @@ long render(const std::vector<std::string>& arguments, const py::array_t<double>
         if (!openVideo(capture, settings.videoFile, settings.firstFrame, stderr)) {
             throw SystemFailure("could not open the video " + settings.videoFile);
         }
-        OutputVideo output(settings, encoderSettings(capture, settings));
+        OutputVideo output(settings, encoderSettings(capture, settings),
+                           [&reported](const std::string& line) { reported = line; });
         // Ctrl-C is taken as a stop, so that the output is finished before it is raised.
         const auto stop = [&interrupted] {
             py::gil_scoped_acquire gil;
@@ -194,21 +219,28 @@ long render(const std::vector<std::string>& arguments, const py::array_t<double>
         const int status = renderVideo(capture, index, settings, output, stop, progress);
         written = output.framesWritten();
         if (status == kExitFailed) {
-            throw SystemFailure("could not render " + settings.videoFile + " to " +
-                                settings.outputFile + " (the line above says why)");
+            throw SystemFailure(reported.empty() ? "could not render " + settings.videoFile +
+                                                       " to " + settings.outputFile
+                                                 : reported);
         }
     }
-    if (interrupted) throw *interrupted;
+    if (interrupted) {
+        if (!reported.empty()) std::fprintf(stderr, "%s\n", reported.c_str());
+        throw *interrupted;
+    }
     return written;
 }
 
-py::tuple detect(const std::vector<std::string>& arguments) {
-    const DetectSettings settings = readSettings(arguments);
+py::tuple detect(const std::string& video, const DetectorChoice& detector,
+                 const DescriptorChoice& descriptors, const FrameRange& frames,
+                 std::optional<long> threads, bool progress) {
+    DetectSettings settings = detectSettings(video, detector, descriptors, frames, threads);
+    settings.quiet = !progress;
     FeatureColumns columns = emptyColumns(settings.detector);
     {
         py::gil_scoped_release release;
         cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-        const ThreadCount threads(settings.threads);
+        const ThreadCount threadCount(settings.threads);
         DetectionSteps steps;
         steps.take = [&](FeatureList& points) { appendColumns(points, columns); };
         steps.stop = checkSignals;
@@ -241,8 +273,11 @@ class Detector::Use {
     std::atomic<bool>& busy_;
 };
 
-Detector::Detector(int width, int height, const std::vector<std::string>& arguments, bool rgb)
-    : settings_(readSettings(arguments)), rgb_(rgb) {
+Detector::Detector(int width, int height, const DetectorChoice& detector,
+                   const DescriptorChoice& descriptors, long first, std::optional<long> threads,
+                   bool rgb)
+    : settings_(detectSettings("", detector, descriptors, {first, std::nullopt}, threads)),
+      rgb_(rgb) {
     detector_ = std::make_unique<SpaceTimeDetector>(cv::Size(width, height), settings_.detector,
                                                     settings_.firstFrame);
 }

@@ -9,10 +9,12 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "detector/detector_options.hpp"
 #include "detector/space_time_detector.hpp"
 #include "detector/stdetect_options.hpp"
 
@@ -41,27 +43,37 @@ void writeFeatures(const std::string& path, const py::array_t<double>& points,
 void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, int frame, bool rgb);
 
 /**
- * Renders as `stview --no-window` does with @p arguments (stview's options: -v, -o, -ff,
- * -lf, --quality, --bitrate, --fps), drawing @p points (N x 7), the GIL released; Ctrl-C
- * finishes the output with the frames so far and raises KeyboardInterrupt. Returns the
+ * Renders as `stview --no-window -o output` does, drawing @p points (N x 7) on the frames
+ * [first, last) of @p video (no last: to the end), the GIL released; Ctrl-C finishes the
+ * output with the frames so far and raises KeyboardInterrupt. @p quality, @p bitrate (text as
+ * --bitrate takes it) and @p fps (frames per second, or the input's own rate when
+ * @p fpsFromSource) are the viewer's settings, checked as stview checks them. Returns the
  * number of frames written.
+ * @throws std::invalid_argument (ValueError) naming the keyword and its value;
+ *         SystemFailure with the line the render would print when the output fails.
  */
-long render(const std::vector<std::string>& arguments, const py::array_t<double>& points,
-            bool progress);
+long render(const std::string& video, const py::array_t<double>& points, const std::string& output,
+            long first, std::optional<long> last, std::optional<long long> quality,
+            std::optional<std::string> bitrate, double fps, bool fpsFromSource, bool progress);
 
 /**
- * Runs stdetect's detection on the video and frame range that @p arguments (stdetect's
- * options) name, the GIL released; Ctrl-C raises KeyboardInterrupt between frames.
- * Returns (points, hog or None, hof or None) as readFeatures does.
+ * Runs stdetect's detection on @p video with the options as data, the GIL released; Ctrl-C
+ * raises KeyboardInterrupt between frames. Returns (points, hog or None, hof or None) as
+ * readFeatures does.
+ * @throws OptionError for a refused option (ValueError naming the keyword).
  */
-py::tuple detect(const std::vector<std::string>& arguments);
+py::tuple detect(const std::string& video, const DetectorChoice& detector,
+                 const DescriptorChoice& descriptors, const FrameRange& frames,
+                 std::optional<long> threads, bool progress);
 
 /// SpaceTimeDetector fed with numpy frames; see the package's Detector.
 class Detector {
   public:
-    /// @p arguments: stdetect's detector options (-ff, --scales, --k, --threshold,
-    /// --descriptors, --threads); @p rgb: 3-channel frames come in RGB order.
-    Detector(int width, int height, const std::vector<std::string>& arguments, bool rgb);
+    /// @p first: the number of the first frame added; @p rgb: 3-channel frames come in RGB
+    /// order. @throws OptionError for a refused option.
+    Detector(int width, int height, const DetectorChoice& detector,
+             const DescriptorChoice& descriptors, long first, std::optional<long> threads,
+             bool rgb);
     /// @p frame: C-contiguous uint8 (H, W) or (H, W, 3). Returns the records that became final.
     py::tuple add(const py::array_t<std::uint8_t, py::array::c_style>& frame);
     py::tuple finish();

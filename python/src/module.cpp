@@ -5,6 +5,7 @@
 #include <pybind11/stl.h>
 
 #include "core.hpp"
+#include "detector/detector_options.hpp"
 #include "detector/memory.hpp"
 
 namespace py = pybind11;
@@ -15,6 +16,9 @@ PYBIND11_MODULE(_core, m) {
     py::register_exception_translator([](std::exception_ptr failure) {
         try {
             if (failure) std::rethrow_exception(failure);
+        } catch (const stview::OptionError& e) {
+            // Python's keywords are the fields' own names (first, last, k, ...).
+            PyErr_SetString(PyExc_ValueError, (e.field() + ": " + e.reason()).c_str());
         } catch (const sp::SystemFailure& e) {
             PyErr_SetString(PyExc_OSError, e.what());
         } catch (const stview::NotEnoughMemory& e) {
@@ -35,20 +39,48 @@ PYBIND11_MODULE(_core, m) {
           "draw(image, points, frame, rgb)\n\n"
           "Draws the points (N, 7) stview shows in frame `frame` on image, uint8 (H, W, 3),\n"
           "in place, as stview draws them.");
-    m.def("render", &sp::render, py::arg("arguments"), py::arg("points"), py::arg("progress"),
-          "render(arguments, points, progress) -> frames written\n\n"
-          "Renders as `stview --no-window` with stview's options (-v, -o, ...), drawing\n"
-          "points (N, 7). Releases the GIL; Ctrl-C finishes the output, then raises.");
-    m.def("detect", &sp::detect, py::arg("arguments"),
-          "detect(arguments) -> (points, hog, hof)\n\n"
-          "Runs stdetect's detection; arguments are stdetect's options (-v video, ...).\n"
-          "Releases the GIL; Ctrl-C raises KeyboardInterrupt between frames.");
+    py::class_<stview::DetectorChoice>(m, "DetectorChoice",
+                                       "Which detector and its parameters (unset k or "
+                                       "threshold: the detector's default).")
+        .def(py::init<>())
+        .def_readwrite("detector", &stview::DetectorChoice::detector)
+        .def_readwrite("spatial_variances", &stview::DetectorChoice::spatialVariances)
+        .def_readwrite("temporal_variances", &stview::DetectorChoice::temporalVariances)
+        .def_readwrite("k", &stview::DetectorChoice::k)
+        .def_readwrite("threshold", &stview::DetectorChoice::threshold);
+    py::class_<stview::DescriptorChoice>(m, "DescriptorChoice",
+                                         "The descriptors asked for by name; None: the "
+                                         "detector's default.")
+        .def(py::init<>())
+        .def_readwrite("names", &stview::DescriptorChoice::names);
+    py::class_<stview::FrameRange>(m, "FrameRange",
+                                   "Frames [first, last), zero-based; last None: to the end.")
+        .def(py::init<>())
+        .def_readwrite("first", &stview::FrameRange::first)
+        .def_readwrite("last", &stview::FrameRange::last);
+    m.def("render", &sp::render, py::arg("video"), py::arg("points"), py::arg("output"),
+          py::arg("first"), py::arg("last"), py::arg("quality"), py::arg("bitrate"), py::arg("fps"),
+          py::arg("fps_from_source"), py::arg("progress"),
+          "render(video, points, output, first, last, quality, bitrate, fps, fps_from_source,\n"
+          "       progress) -> frames written\n\n"
+          "Renders as `stview --no-window -o output`, drawing points (N, 7); last, quality and\n"
+          "bitrate (text as --bitrate takes it) may be None. Releases the GIL; Ctrl-C finishes\n"
+          "the output, then raises.");
+    m.def(
+        "detect", &sp::detect, py::arg("video"), py::arg("detector"), py::arg("descriptors"),
+        py::arg("frames"), py::arg("threads"), py::arg("progress"),
+        "detect(video, detector, descriptors, frames, threads, progress) -> (points, hog, hof)\n\n"
+        "Runs stdetect's detection with a DetectorChoice, a DescriptorChoice and a FrameRange\n"
+        "(threads None: one per core). Releases the GIL; Ctrl-C raises KeyboardInterrupt\n"
+        "between frames.");
     py::class_<sp::Detector>(m, "Detector",
                              "Frame-by-frame detection on numpy frames (see stview.Detector).")
-        .def(py::init<int, int, const std::vector<std::string>&, bool>(), py::arg("width"),
-             py::arg("height"), py::arg("arguments"), py::arg("rgb"),
-             "Detector(width, height, arguments, rgb): arguments are stdetect's detector "
-             "options.")
+        .def(py::init<int, int, const stview::DetectorChoice&, const stview::DescriptorChoice&,
+                      long, std::optional<long>, bool>(),
+             py::arg("width"), py::arg("height"), py::arg("detector"), py::arg("descriptors"),
+             py::arg("first"), py::arg("threads"), py::arg("rgb"),
+             "Detector(width, height, detector, descriptors, first, threads, rgb): a\n"
+             "DetectorChoice and a DescriptorChoice, the first frame's number.")
         .def("add", &sp::Detector::add, py::arg("frame"),
              "add(frame) -> (points, hog, hof): frame uint8 (H, W) or (H, W, 3), C order.")
         .def("finish", &sp::Detector::finish, "finish() -> (points, hog, hof): the rest.")

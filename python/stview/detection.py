@@ -2,87 +2,88 @@
 
 from __future__ import annotations
 
-import numbers
 import os
 from typing import Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import _core
+from ._keywords import optional_whole, real, text, whole
 from .features import Features
 from .files import _existing_file
 
 Scales = Tuple[Sequence[float], Sequence[float]]
 DEFAULT_SCALES: Scales = ((4, 8, 16, 32, 64), (2, 4))
-
-# stdetect's options by the keyword that sets each, for the messages of refused values.
-_KEYWORDS = {"-ff": "first", "-lf": "last", "--scales": "scales", "--k": "k",
-             "--threshold": "threshold", "--descriptors": "descriptors",
-             "--threads": "threads"}
+Descriptors = Union[str, Sequence[str], None]
 
 
-def _number(name: str, value) -> str:
-    if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise ValueError(f"{name}: expected a number, got {value!r}")
-    return repr(float(value)) if not isinstance(value, numbers.Integral) else str(int(value))
-
-
-def _arguments(scales, k, threshold, descriptors, first, last, threads) -> list:
+def _scales(scales) -> tuple:
     try:
         spatial, temporal = scales
-        scale_text = ":".join(",".join(_number("scales", v) for v in side)
-                              for side in (spatial, temporal))
+        return [real("scales", v) for v in spatial], [real("scales", v) for v in temporal]
     except (TypeError, ValueError):
         raise ValueError(f"scales: expected (spatial variances, temporal variances), e.g. "
                          f"((4, 8), (2,)), got {scales!r}") from None
-    arguments = ["--scales", scale_text, "--k", _number("k", k),
-                 "--threshold", _number("threshold", threshold), "-ff", _number("first", first)]
-    if isinstance(descriptors, str):
-        descriptors = [descriptors] if descriptors else []
-    if descriptors:
-        arguments += ["--descriptors", ",".join(str(name) for name in descriptors)]
-    if last is not None:
-        arguments += ["-lf", _number("last", last)]
-    if threads is not None:
-        arguments += ["--threads", _number("threads", threads)]
-    return arguments
 
 
-def _call(function, *arguments):
-    """Calls the core, naming refused options by their keyword."""
+def _descriptor_names(descriptors: Descriptors) -> Optional[list]:
+    if descriptors is None or isinstance(descriptors, str):
+        return None if descriptors is None else descriptors.split(",")
     try:
-        return function(*arguments)
-    except ValueError as error:
-        option, _, why = str(error).partition(": ")
-        if option in _KEYWORDS:
-            raise ValueError(f"{_KEYWORDS[option]}: {why}") from None
-        raise
+        names = list(descriptors)
+    except TypeError:
+        names = None
+    if names is None or not all(isinstance(name, str) for name in names):
+        raise ValueError(f"descriptors: expected 'hog', 'hof', 'hog,hof' or a sequence of "
+                         f"those names, got {descriptors!r}")
+    return names
 
 
-def detect(video: Union[str, "os.PathLike[str]"], *, scales: Scales = DEFAULT_SCALES,
-           k: float = 0.0005, threshold: float = 1e-8, first: int = 0,
-           last: Optional[int] = None, descriptors: Union[str, Sequence[str]] = (),
-           threads: Optional[int] = None, progress: bool = False) -> Features:
+def _choices(detector: str, scales, k, threshold, descriptors: Descriptors) -> tuple:
+    """The core's DetectorChoice and DescriptorChoice of the keywords (types checked here,
+    values by the core as stdetect checks them)."""
+    choice = _core.DetectorChoice()
+    choice.detector = text("detector", detector)
+    choice.spatial_variances, choice.temporal_variances = _scales(scales)
+    choice.k = None if k is None else real("k", k)
+    choice.threshold = None if threshold is None else real("threshold", threshold)
+    wanted = _core.DescriptorChoice()
+    wanted.names = _descriptor_names(descriptors)
+    return choice, wanted
+
+
+def detect(video: Union[str, "os.PathLike[str]"], *, detector: str = "harris",
+           scales: Scales = DEFAULT_SCALES, k: Optional[float] = None,
+           threshold: Optional[float] = None, first: int = 0, last: Optional[int] = None,
+           descriptors: Descriptors = None, threads: Optional[int] = None,
+           progress: bool = False) -> Features:
     """Finds the space-time interest points of a video file, exactly as stdetect does.
 
+    detector: "harris" (space-time corners), "gabor" (periodic motion), "hessian" (blobs)
+        or "dense" (a grid of half-overlapping descriptor boxes), as stdetect --detector.
     scales: (spatial variances sigma^2 in pixels^2, temporal variances tau^2 in frames^2),
-        every pair searched on its own. k: the corner response's H = det(mu) - k trace(mu)^3.
-    threshold: points need H above it. first, last: the frame range [first, last) (zero-based;
-        last=None: to the end). descriptors: "hog", "hof", "hog,hof" or a sequence of those.
-    threads: OpenCV threads (None: one per core). progress: stdetect's progress line on
+        every pair searched on its own. k: harris only, H = det(mu) - k trace(mu)^3
+        (None: 0.0005). threshold: points need a response above it (None: the detector's
+        default, harris 1e-8, gabor 1e-3, hessian 1e-4; dense takes none). first, last: the
+        frame range [first, last) (zero-based; last=None: to the end). descriptors: "hog",
+        "hof", "hog,hof" or a sequence of those names (None: the detector's default, none).
+        threads: OpenCV threads (None: one per core). progress: stdetect's progress line on
         standard error.
 
     Returns Features: points (N, 7) sorted by t, sigma2, tau2, row, column, ids from 0; hog
     (N, 72) and hof (N, 90) float32 when asked for. The GIL is released meanwhile; Ctrl-C
     raises KeyboardInterrupt within about a frame. Raises FileNotFoundError, ValueError
-    naming the option, OSError for a video that cannot be read, MemoryError when the frame
-    size and scales need more memory than is available.
+    naming the keyword (a wrong type, or a value stdetect refuses, such as k with gabor),
+    OSError for a video that cannot be read, MemoryError when the frame size and scales
+    need more memory than is available.
     """
-    arguments = ["-v", _existing_file(video, "video")]
-    arguments += _arguments(scales, k, threshold, descriptors, first, last, threads)
-    if not progress:
-        arguments.append("--quiet")
-    return Features(*_call(_core.detect, arguments))
+    path = _existing_file(video, "video")
+    choice, wanted = _choices(detector, scales, k, threshold, descriptors)
+    frames = _core.FrameRange()
+    frames.first = whole("first", first)
+    frames.last = optional_whole("last", last)
+    return Features(*_core.detect(path, choice, wanted, frames,
+                                  optional_whole("threads", threads), bool(progress)))
 
 
 class Detector:
@@ -90,7 +91,8 @@ class Detector:
 
     size: (width, height) of every frame, pixels. color: "bgr" (OpenCV's order) or "rgb"
     (PyAV, decord, torchvision) for 3-channel frames. first: the frame number of the first
-    frame added (points' t counts from it). Other keywords as detect().
+    frame added (points' t counts from it). Other keywords as detect(), checked as detect()
+    checks them.
 
     add(frame) takes the next frame and returns the points that became final (those of
     frames a few frames back); finish() ends the video and returns the rest. Ids count from
@@ -98,23 +100,23 @@ class Detector:
     Detector serves one thread at a time: a concurrent call raises RuntimeError.
     """
 
-    def __init__(self, size: Tuple[int, int], *, scales: Scales = DEFAULT_SCALES,
-                 k: float = 0.0005, threshold: float = 1e-8,
-                 descriptors: Union[str, Sequence[str]] = (), first: int = 0,
-                 color: str = "bgr", threads: Optional[int] = None) -> None:
+    def __init__(self, size: Tuple[int, int], *, detector: str = "harris",
+                 scales: Scales = DEFAULT_SCALES, k: Optional[float] = None,
+                 threshold: Optional[float] = None, descriptors: Descriptors = None,
+                 first: int = 0, color: str = "bgr", threads: Optional[int] = None) -> None:
         try:
             width, height = (int(v) for v in size)
         except (TypeError, ValueError):
             raise ValueError(f"size: expected (width, height), got {size!r}") from None
-        if width < 1 or height < 1 or tuple(size) != (width, height):
+        if not (0 < width < 2**31 and 0 < height < 2**31) or tuple(size) != (width, height):
             raise ValueError(f"size: expected positive whole (width, height), got {size!r}")
         if color not in ("bgr", "rgb"):
             raise ValueError(f"color: expected 'bgr' or 'rgb', got {color!r}")
-        arguments = ["-v", "<frames>"] + _arguments(scales, k, threshold, descriptors, first,
-                                                    None, threads)
+        choice, wanted = _choices(detector, scales, k, threshold, descriptors)
         self.size = (width, height)
-        self.first = int(first)
-        self._core = _call(_core.Detector, width, height, arguments, color == "rgb")
+        self.first = whole("first", first)
+        self._core = _core.Detector(width, height, choice, wanted, self.first,
+                                    optional_whole("threads", threads), color == "rgb")
 
     def add(self, frame: np.ndarray) -> Features:
         """Adds the next frame: uint8 (H, W) grey or (H, W, 3) colour, of the Detector's size.

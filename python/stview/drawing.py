@@ -9,14 +9,9 @@ from typing import Optional, Union
 import numpy as np
 
 from . import _core
+from ._keywords import optional_whole, whole
 from .features import Features
 from .files import _existing_file, _output_file, read_features
-
-
-def _whole(name: str, value) -> int:
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise ValueError(f"{name}: expected a whole number, got {value!r}")
-    return int(value)
 
 
 def _color(color: str) -> bool:
@@ -41,11 +36,14 @@ def draw(image: np.ndarray, features: Features, frame: int, *, color: str = "bgr
         raise ValueError("image: expected a numpy uint8 array (H, W, 3)")
     if not image.flags.writeable or image.strides[1:] != (3, 1):
         raise ValueError("image: must be writable, with packed pixels (draw works in place)")
-    _core.draw(image, features.points, _whole("frame", frame), rgb)
+    _core.draw(image, features.points, whole("frame", frame, -2**31, 2**31 - 1), rgb)
 
 
-# stview's options by the keyword that sets each, for the messages of refused values.
-_KEYWORDS = {"--quality": "quality", "--bitrate": "bitrate", "--fps": "fps", ": -o: ": ": "}
+def _bitrate(bitrate: Union[int, str, None]) -> Optional[str]:
+    """The bit rate as the text stview's --bitrate takes (the core reads both alike)."""
+    if bitrate is None or isinstance(bitrate, str):
+        return bitrate
+    return str(whole("bitrate", bitrate))
 
 
 def render(video: Union[str, "os.PathLike[str]"], features: Union[Features, str,
@@ -59,33 +57,22 @@ def render(video: Union[str, "os.PathLike[str]"], features: Union[Features, str,
     features: a Features, or the path of a features file. output: .avi (MPEG-4) or .mp4,
     .mkv, .mov (H.264). quality: on the codec's scale (MPEG-4 1-31, default 4; H.264 CRF
     0-51, default 20; lower is better). bitrate: bits per second (int, or text such as
-    "2M") instead of a quality. fps: frames per second of the output, or "source" for the
-    input's own rate. progress: stview's progress line on standard error.
+    "2M") instead of a quality. fps: frames per second of the output (above 0, up to
+    1000), or "source" for the input's own rate. progress: stview's progress line on
+    standard error.
 
     The GIL is released meanwhile. Ctrl-C finishes the output (a playable file of the
     frames so far) and raises KeyboardInterrupt. Raises FileNotFoundError, ValueError
-    naming the option (also for an output that names the input video), OSError when the
-    video cannot be read or the output not written.
+    naming the keyword and its value (also for an output that names the input video),
+    OSError saying why the video cannot be read or the output not written.
     """
     video = _existing_file(video, "video")
     if not isinstance(features, Features):
         features = read_features(features)
-    if _whole("first", first) < 0:
-        raise ValueError(f"first: {first} is negative")
-    arguments = ["-v", video, "-f", "<features>", "-o", _output_file(output), "-ff", str(first)]
-    if last is not None:
-        arguments += ["-lf", str(_whole("last", last))]
-    if quality is not None:
-        arguments += ["--quality", str(_whole("quality", quality))]
-    if bitrate is not None:
-        arguments += ["--bitrate", str(bitrate)]
-    if fps != "source" and (isinstance(fps, bool) or not isinstance(fps, numbers.Real)):
+    source = isinstance(fps, str) and fps == "source"
+    if not source and (isinstance(fps, bool) or not isinstance(fps, numbers.Real)):
         raise ValueError(f"fps: expected frames per second or 'source', got {fps!r}")
-    arguments += ["--fps", fps if fps == "source" else repr(float(fps))]
-    try:
-        return _core.render(arguments, features.points, bool(progress))
-    except ValueError as error:
-        message = str(error)
-        for option, keyword in _KEYWORDS.items():
-            message = message.replace(option, keyword)
-        raise ValueError(message) from None
+    return _core.render(video, features.points, _output_file(output), whole("first", first),
+                        optional_whole("last", last), optional_whole("quality", quality),
+                        _bitrate(bitrate), 25.0 if source else float(fps), source,
+                        bool(progress))
