@@ -104,11 +104,13 @@ else
   command -v parallel >/dev/null 2>&1 || bad "GNU parallel is missing (scripts/install-deps.sh installs it)"
 fi
 cpus=${cpus:-1}
+detector=""
 scales=""
 descriptors=""
 for ((i = 0; i < ${#user_options[@]}; i++)); do
   case "${user_options[$i]}" in
     -v | -o | --threads) bad "${user_options[$i]} is set for each video; give only the other stdetect options" ;;
+    --detector) detector=${user_options[$((i + 1))]:-} ;;
     --scales) scales=${user_options[$((i + 1))]:-} ;;
     --descriptors) descriptors=${user_options[$((i + 1))]:-} ;;
   esac
@@ -247,6 +249,7 @@ for ((k = 0; k < 5 && k < count; k++)); do
 done
 [[ $width -gt 0 ]] || { width=640 height=480; }
 need_options=(--threads "$cpus")
+[[ -z "$detector" ]] || need_options+=(--detector "$detector")
 [[ -z "$scales" ]] || need_options+=(--scales "$scales")
 [[ -z "$descriptors" ]] || need_options+=(--descriptors "$descriptors")
 need_mb=0

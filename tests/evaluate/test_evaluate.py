@@ -105,6 +105,7 @@ def test_bad_inputs_get_their_status_and_one_line(run, tmp_path):
         ([tmp_path / "empty", tmp_path / "o"], 2, "no video"),
         ([data, tmp_path / "o", "--words", "0"], 2, "--words"),
         ([data, tmp_path / "o", "--", "--descriptors", "hog"], 2, "--descriptors"),
+        ([data, tmp_path / "o", "--", "--detector", "nosuch"], 2, "--detector: unknown detector"),
         ([data, tmp_path / "o", "--split", tmp_path / "ghost.txt"], 2, "left/none.avi"),
         ([data, tmp_path / "o", "--split", tmp_path / "all-spin.txt"], 1, "no training video of class spin"),
         ([data, out, "--words", "50000", "--sample", "50000", "--", "--threshold", "1e-8"], 1, "fewer than --words"),

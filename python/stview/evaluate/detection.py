@@ -25,6 +25,20 @@ def stdetect_path() -> str:
     return os.environ.get("STDETECT") or str(tools.stdetect_path())
 
 
+def check_stdetect_options(options: list[str]) -> None:
+    """Has stdetect check the options after -- (with --memory-need, which reads no video):
+    BadArguments with its one line when it refuses them, before anything is made."""
+    command = [stdetect_path(), "--memory-need", "64x48", *options]
+    try:
+        result = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, text=True, errors="replace")
+    except OSError as error:
+        raise Failed(f"cannot run stdetect {command[0]}: {error.strerror}") from None
+    if result.returncode == 2:
+        lines = [line for line in result.stderr.splitlines() if line.strip()]
+        raise BadArguments(f"the stdetect options after --: {lines[-1] if lines else 'refused'}")
+
+
 def check_options(out: pathlib.Path, options: list[str]) -> bool:
     """Records the stdetect options of OUT's features in OUT/detector-options.json on the
     first run; a later run must ask for the same ones (BadArguments otherwise: features made

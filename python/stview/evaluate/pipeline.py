@@ -86,6 +86,7 @@ def evaluate(settings: Settings) -> Results:
                      + (f" (nor of {len(untrained) - 1} more)" if len(untrained) > 1 else ""))
     if len(classes) < 2:
         raise Failed(f"only one class ({classes[0]}): nothing to tell apart")
+    detection.check_stdetect_options(settings.detector_options)
     try:
         settings.out.mkdir(parents=True, exist_ok=True)
     except OSError as error:
