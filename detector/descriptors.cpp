@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -172,6 +173,16 @@ void fieldVotes(const cv::Mat& field, bool flow, FrameVotes& votes) {
     }
 }
 
+namespace {
+
+std::string shortNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+}  // namespace
+
 DescriptorBox descriptorBox(int column, int row, int frame, double sigma2, double tau2) {
     // Extents beyond this are far larger than any frame and would overflow the coordinates.
     constexpr double kMaxExtent = 1 << 24;
@@ -179,7 +190,7 @@ DescriptorBox descriptorBox(int column, int row, int frame, double sigma2, doubl
         if (!(variance >= 0) || !std::isfinite(variance) ||
             factor * std::sqrt(variance) > kMaxExtent)
             throw std::invalid_argument(std::string("descriptorBox: ") + name + " = " +
-                                        std::to_string(variance) +
+                                        shortNumber(variance) +
                                         " is not a non-negative variance of a usable size");
         return std::max(3, static_cast<int>(std::lround(factor * std::sqrt(variance))));
     };

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <vector>
 
+#include "detector/dense_grid.hpp"
+
 namespace stview {
 namespace {
 
@@ -226,6 +228,18 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
             // float images per job at their peak), and one byte of bins per frame.
             need += jobs * 24 * frame;
             need += (votedFrames + jobs) * pixels;
+        }
+        // Dense sampling releases a whole grid frame of every pair at once, each point with
+        // its descriptor (162 doubles, its record and their allocations: about 1.4 KB).
+        if (options.kind == DetectorKind::Dense) {
+            long double points = 0;
+            for (double sigma2 : options.spatialVariances) {
+                for (double tau2 : options.temporalVariances) {
+                    const DenseGrid grid(frameSize, sigma2, tau2, 0);
+                    points += static_cast<long double>(grid.columns().size()) * grid.rows().size();
+                }
+            }
+            need += points * 1400;
         }
     }
     // The program itself: code, libraries, heaps and thread stacks in use (measured: about 88 MB
