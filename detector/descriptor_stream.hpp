@@ -22,11 +22,13 @@ int descriptorJobs();
  *
  * Each frame's gradient votes and the optical-flow votes of the pair ending at it are computed
  * once, as a job of their own beside the detection; up to descriptorJobs() frames' jobs run at
- * once (so that the flows of successive pairs overlap), each holding its own copy of the frame.
- * Their votes are stored in frame order and kept only as long as a point still to come may
- * need them: memory does not grow with the video's length. Points wait, in order, until every
- * frame their box covers has its votes stored, which is at most descriptorJobs() - 1 frames
- * after the detection's own frame that made them known.
+ * once, so that the flows of successive pairs overlap. Each job holds its own copy of the 8-bit
+ * frame, f, its gradient field, the flow's working set and its votes until they are stored:
+ * descriptorJobs() times what one job at a time would hold. The votes are stored in frame
+ * order and kept only as long as a point still to come may need them: memory does not grow
+ * with the video's length. Points wait, in order, until every frame their box covers has its
+ * votes stored: at most descriptorJobs() - 1 frames later than if each frame's votes were
+ * waited for at once.
  */
 class DescriptorStream {
   public:
