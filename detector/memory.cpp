@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "detector/dense_grid.hpp"
+#include "detector/descriptor_stream.hpp"
 
 namespace stview {
 namespace {
@@ -217,7 +218,7 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
         // Up to `jobs` frames' votes are made at once (descriptorJobs() in
         // detector/descriptor_stream.hpp), each job in buffers of its own, its votes beside the
         // stored ones until they are stored.
-        const long double jobs = std::clamp(cv::getNumThreads(), 1, 4);
+        const long double jobs = descriptorJobs();
         need += (jobs + 1) * pixels;  // 8-bit grey frames: each job's and the one before
         if (options.hog) {
             need += jobs * (frame + 2 * frame);               // f and its gradient field
