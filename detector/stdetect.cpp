@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
@@ -27,7 +30,70 @@ volatile std::sig_atomic_t interrupted = 0;
 
 extern "C" void onInterrupt(int) { interrupted = 1; }
 
+// What --report writes at the end of a run, whatever its end.
+struct RunReport {
+    std::string file;  ///< empty: no report asked for
+    long long points = 0;
+    long framesRead = 0;
+    long framesAnnounced = 0;
+    std::string error;    ///< the run's last error line, without "stdetect: "
+    std::string warning;  ///< the truncation warning, without "stdetect: warning: "
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+} report;
+
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            quoted += escaped;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+// Written to a temporary name beside the report and renamed over it, so a reader sees
+// the whole object or none.
+void writeReport(int status) {
+    if (report.file.empty()) return;
+    const char* name = status == kDetectOk            ? "done"
+                       : status == kDetectBadOptions  ? "bad-options"
+                       : status == kDetectInterrupted ? "interrupted"
+                                                      : "failed";
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - report.start).count();
+    std::string temporary = report.file + ".XXXXXX";
+    const int descriptor = mkstemp(temporary.data());
+    std::FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w");
+    bool written = file != nullptr;
+    if (written) {
+        written = std::fprintf(file,
+                               "{\"status\": \"%s\", \"exit_status\": %d, \"points\": %lld, "
+                               "\"frames_read\": %ld, \"frames_announced\": %ld, "
+                               "\"seconds\": %.3f, \"error\": %s, \"warning\": %s}\n",
+                               name, status, status == kDetectOk ? report.points : 0LL,
+                               report.framesRead, report.framesAnnounced, seconds,
+                               jsonString(report.error).c_str(),
+                               jsonString(report.warning).c_str()) > 0;
+        written = std::fclose(file) == 0 && written;
+        written = written && std::rename(temporary.c_str(), report.file.c_str()) == 0;
+    }
+    if (!written) {
+        const int cause = errno;
+        if (descriptor >= 0) std::remove(temporary.c_str());
+        std::fprintf(stderr, "stdetect: warning: cannot write the report %s: %s\n",
+                     report.file.c_str(), std::strerror(cause));
+    }
+}
+
 int fail(const std::string& message) {
+    report.error = message;
     std::fprintf(stderr, "stdetect: %s\n", message.c_str());
     return kDetectFailed;
 }
@@ -37,18 +103,23 @@ int fail(const std::string& message) {
 // not reported. Printed even with --quiet: the run succeeds, but the user should know.
 void warnIfCut(const std::string& video, long framesRead, long framesAnnounced) {
     if (framesRead + std::max(2L, framesAnnounced / 100) >= framesAnnounced) return;
-    std::fprintf(stderr,
-                 "stdetect: warning: %s ended after %ld of the %ld frames its file announces "
-                 "(truncated?)\n",
-                 video.c_str(), framesRead, framesAnnounced);
+    report.warning = video + " ended after " + std::to_string(framesRead) + " of the " +
+                     std::to_string(framesAnnounced) + " frames its file announces (truncated?)";
+    std::fprintf(stderr, "stdetect: warning: %s\n", report.warning.c_str());
 }
 
 }  // namespace
 
-int runDetect(int argc, const char* const* argv) {
+namespace {
+
+int detectOnce(int argc, const char* const* argv) {
     DetectSettings settings;
     const DetectCommand command =
         readDetectSettings(std::vector<std::string>(argv + 1, argv + argc), settings);
+    if (command.kind == DetectCommand::Run || command.kind == DetectCommand::Bad) {
+        report.file = settings.reportFile;
+        report.error = command.error;
+    }
     if (command.kind == DetectCommand::Usage) {
         printDetectUsage(stdout);
         return kDetectOk;
@@ -84,9 +155,14 @@ int runDetect(int argc, const char* const* argv) {
         steps.started = [&] {
             writeFeatureHeader(out, commandLine, settings.detector.hog, settings.detector.hof);
         };
-        steps.take = [&](FeatureList& points) { writeFeatures(out, points); };
+        steps.take = [&](FeatureList& points) {
+            writeFeatures(out, points);
+            report.points += static_cast<long long>(points.size());
+        };
         steps.stop = [] { return interrupted != 0; };
         steps.ended = [&](long framesRead, long framesAnnounced) {
+            report.framesRead = framesRead;
+            report.framesAnnounced = framesAnnounced;
             warnIfCut(settings.videoFile, framesRead, framesAnnounced);
         };
         if (!detectVideo(settings, steps)) {
@@ -98,12 +174,21 @@ int runDetect(int argc, const char* const* argv) {
         }
         output.commit();
     } catch (const VideoFailure& problem) {
+        report.error = problem.what();
         return problem.reported ? kDetectFailed : fail(problem.what());
     } catch (const std::exception& problem) {
         if (interrupted) return kDetectInterrupted;
         return fail(problem.what());
     }
     return interrupted ? kDetectInterrupted : kDetectOk;
+}
+
+}  // namespace
+
+int runDetect(int argc, const char* const* argv) {
+    const int status = detectOnce(argc, argv);
+    writeReport(status);
+    return status;
 }
 
 }  // namespace stview

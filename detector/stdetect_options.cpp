@@ -116,7 +116,8 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
             const bool known = flag || name == "-v" || name == "-o" || name == "-ff" ||
                                name == "-lf" || name == "--detector" || name == "--scales" ||
                                name == "--k" || name == "--threshold" || name == "--threads" ||
-                               name == "--descriptors" || name == "--memory-need";
+                               name == "--descriptors" || name == "--memory-need" ||
+                               name == "--report";
             if (!known) {
                 refuse(name, name.rfind("-", 0) == 0
                                  ? "unknown option"
@@ -138,6 +139,9 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
             } else if (name == "-o") {
                 if (value.empty()) refuse(name, "needs a file name");
                 settings.outputFile = value;
+            } else if (name == "--report") {
+                if (value.empty()) refuse(name, "needs a file name");
+                settings.reportFile = value;
             } else if (name == "-ff") {
                 frames.first = wholeNumber(name, value);
             } else if (name == "-lf") {
@@ -191,6 +195,9 @@ void printDetectUsage(std::FILE* out) {
         "  --threads N       use at most N threads (default: one per core)\n"
         "  --memory-need WxH print the bytes of memory WxH frames need with these options and\n"
         "                    exit, reading no video\n"
+        "  --report file     write how the run went to file as one JSON object (status,\n"
+        "                    points, frames read and announced, seconds, error line), also\n"
+        "                    when it fails or is interrupted\n"
         "  --quiet           no progress on standard error\n"
         "  -h, --help        this text\n"
         "\n"

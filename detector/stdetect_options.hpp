@@ -14,6 +14,7 @@ namespace stview {
 struct DetectSettings {
     std::string videoFile;
     std::string outputFile;  ///< empty or "-": standard output
+    std::string reportFile;  ///< --report: one JSON object on how the run went; empty: none
     int firstFrame = 0;
     long lastFrame = -1;  ///< not processed itself; -1: to the end of the video
     int threads = 0;      ///< 0: one per core
