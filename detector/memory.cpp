@@ -1,5 +1,7 @@
 #include "detector/memory.hpp"
 
+#include "detector/memory_sources.hpp"
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -19,7 +22,7 @@ namespace stview {
 namespace {
 
 constexpr const char* kVariable = "STVIEW_MEMORY_LIMIT";
-constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t kUnlimited = memory_sources::kNoLimit;
 
 // Half length of makeGaussianKernel(variance, 0, 3): floor(3 sqrt(variance)). Sums are kept
 // in long double (a 64-bit mantissa: exact up to 2^64 bytes), so that absurd variances give an
@@ -47,9 +50,68 @@ std::string readable(std::uint64_t bytes) {
     return text;
 }
 
-// The first number after "key" in a file of "key value" lines, or kUnlimited.
-std::uint64_t fieldOf(const std::string& path, const std::string& key) {
+// The text of a file, or nothing when it cannot be opened.
+std::optional<std::string> fileText(const std::string& path) {
     std::ifstream in(path);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Frames the scales keep, frames each thread's scratch takes, and the frames between a
+// point's frame and the newest frame read when the point is released.
+struct Frames {
+    long double scales = 0, thread = 1, delay = 0;
+};
+
+Frames framesOf(const DetectorOptions& options) {
+    long double timeHalf = 0, productHalf = 0;
+    for (double tau2 : options.temporalVariances) {
+        timeHalf = std::max(timeHalf, half(tau2));
+        productHalf = std::max(productHalf, half(2 * tau2));
+    }
+    const long double spatial = options.spatialVariances.size();
+    Frames frames;
+    long double pairFrames = 0;  // frames each pair keeps
+    frames.delay = timeHalf + 2;
+    switch (options.kind) {
+        case DetectorKind::Harris:
+            for (double tau2 : options.temporalVariances) {
+                // L at t - 1, t, t + 1; a block of 4 responses (the detector makes them 4
+                // frames at a time); the window of 3 responses searched for maxima; and the six
+                // products' rings, g(2 tau^2)'s length plus the 3 further frames a block reaches.
+                pairFrames += 3 + 4 + 3 + 6 * (2 * half(2 * tau2) + 4);
+            }
+            frames.thread = 2;  // a product and the filter's intermediate image
+            frames.delay = timeHalf + productHalf + 4;
+            break;
+        case DetectorKind::Hessian:
+            // L at t - 1, t, t + 1, the response and the window of 3 searched for maxima.
+            pairFrames = options.temporalVariances.size() * (3 + 1 + 3);
+            break;
+        case DetectorKind::Gabor:
+            // The even and odd responses, their energy and the window of 3 searched.
+            pairFrames = options.temporalVariances.size() * (2 + 1 + 3);
+            break;
+        case DetectorKind::Dense:
+            frames.thread = 0;  // nothing is filtered
+            break;
+    }
+    // Each spatial scale: its window of frames smoothed in space, of the longest g(tau^2)'s
+    // length, and the image being smoothed. Dense sampling smooths nothing.
+    const long double levelFrames =
+        options.kind == DetectorKind::Dense ? 0 : spatial * (2 * timeHalf + 1 + 1);
+    frames.scales = pairFrames * spatial + levelFrames;
+    return frames;
+}
+
+}  // namespace
+
+namespace memory_sources {
+
+std::uint64_t fieldIn(const std::string& text, const std::string& key) {
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (line.compare(0, key.size(), key) != 0) continue;
         std::istringstream words(line.substr(key.size()));
@@ -59,17 +121,21 @@ std::uint64_t fieldOf(const std::string& path, const std::string& key) {
     return kUnlimited;
 }
 
-// A file holding one number ("max" or unreadable: kUnlimited).
-std::uint64_t numberIn(const std::string& path) {
-    std::ifstream in(path);
+std::uint64_t numberIn(const std::optional<std::string>& text) {
+    if (!text) return kUnlimited;
+    std::istringstream in(*text);
     std::uint64_t value = 0;
     return in >> value ? value : kUnlimited;
 }
 
-// The least of limit - usage over the cgroup of this process and its ancestors.
-std::uint64_t cgroupRoom() {
+std::uint64_t meminfoAvailable(const std::string& meminfo) {
+    const std::uint64_t availableKiB = fieldIn(meminfo, "MemAvailable:");
+    return availableKiB == kUnlimited ? kUnlimited : availableKiB * 1024;
+}
+
+std::uint64_t cgroupRoom(const std::string& selfCgroup, const ReadFile& read) {
     std::uint64_t room = kUnlimited;
-    std::ifstream self("/proc/self/cgroup");
+    std::istringstream self(selfCgroup);
     for (std::string line; std::getline(self, line);) {
         // "0::/path" (v2) or "N:memory:/path" or "N:cpu,memory:/path" (v1).
         const std::size_t first = line.find(':'), second = line.find(':', first + 1);
@@ -78,7 +144,7 @@ std::uint64_t cgroupRoom() {
         std::string limitFile, usageFile, mount;
         if (controllers.empty()) {
             // cgroup v2, mounted alone or beside v1 (hybrid).
-            std::ifstream hybrid("/sys/fs/cgroup/unified/cgroup.controllers");
+            const bool hybrid = read("/sys/fs/cgroup/unified/cgroup.controllers").has_value();
             mount = hybrid ? "/sys/fs/cgroup/unified" : "/sys/fs/cgroup";
             limitFile = "memory.max";
             usageFile = "memory.current";
@@ -94,8 +160,8 @@ std::uint64_t cgroupRoom() {
         std::string path = line.substr(second + 1);
         for (;;) {
             const std::string dir = mount + (path == "/" ? "" : path);
-            const std::uint64_t limit = numberIn(dir + "/" + limitFile);
-            const std::uint64_t usage = numberIn(dir + "/" + usageFile);
+            const std::uint64_t limit = numberIn(read(dir + "/" + limitFile));
+            const std::uint64_t usage = numberIn(read(dir + "/" + usageFile));
             if (limit != kUnlimited && usage != kUnlimited) {
                 room = std::min(room, limit > usage ? limit - usage : 0);
             }
@@ -107,18 +173,15 @@ std::uint64_t cgroupRoom() {
     return room;
 }
 
-std::uint64_t addressSpaceRoom() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
-    const std::uint64_t usedKiB = fieldOf("/proc/self/status", "VmSize:");
+std::uint64_t addressSpaceRoom(std::uint64_t limit, const std::string& status) {
+    if (limit == kUnlimited) return kUnlimited;
+    const std::uint64_t usedKiB = fieldIn(status, "VmSize:");
     const std::uint64_t used = usedKiB == kUnlimited ? 0 : usedKiB * 1024;
-    const std::uint64_t cap = static_cast<std::uint64_t>(limit.rlim_cur);
-    return cap > used ? cap - used : 0;
+    return limit > used ? limit - used : 0;
 }
 
 // STVIEW_MEMORY_LIMIT: digits, optionally followed by K, M or G (1024-based).
-std::uint64_t environmentLimit() {
-    const char* text = std::getenv(kVariable);
+std::uint64_t environmentLimit(const char* text) {
     if (text == nullptr || *text == '\0') return kUnlimited;
     const std::string value(text);
     std::size_t digits = 0;
@@ -149,6 +212,19 @@ std::uint64_t environmentLimit() {
     return std::stoull(value.substr(0, digits)) << shift;
 }
 
+long double scaleFrames(const DetectorOptions& options) { return framesOf(options).scales; }
+
+}  // namespace memory_sources
+
+namespace {
+
+std::uint64_t addressSpaceRoom() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
+    return memory_sources::addressSpaceRoom(static_cast<std::uint64_t>(limit.rlim_cur),
+                                            fileText("/proc/self/status").value_or(""));
+}
+
 }  // namespace
 
 std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& options) {
@@ -161,46 +237,10 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
     const long double pixels = static_cast<long double>(frameSize.width) * frameSize.height;
     const long double frame = 4 * pixels;  // one CV_32FC1 image
 
-    long double timeHalf = 0, productHalf = 0;
-    for (double tau2 : options.temporalVariances) {
-        timeHalf = std::max(timeHalf, half(tau2));
-        productHalf = std::max(productHalf, half(2 * tau2));
-    }
-    const long double spatial = options.spatialVariances.size();
-    // Frames each pair keeps, and frames each thread's scratch takes.
-    long double pairFrames = 0, threadFrames = 1;
-    // Frames between a point's frame and the newest frame read when the point is released.
-    long double delay = timeHalf + 2;
-    switch (options.kind) {
-        case DetectorKind::Harris:
-            for (double tau2 : options.temporalVariances) {
-                // L at t - 1, t, t + 1; a block of 4 responses (the detector makes them 4
-                // frames at a time); the window of 3 responses searched for maxima; and the six
-                // products' rings, g(2 tau^2)'s length plus the 3 further frames a block reaches.
-                pairFrames += 3 + 4 + 3 + 6 * (2 * half(2 * tau2) + 4);
-            }
-            threadFrames = 2;  // a product and the filter's intermediate image
-            delay = timeHalf + productHalf + 4;
-            break;
-        case DetectorKind::Hessian:
-            // L at t - 1, t, t + 1, the response and the window of 3 searched for maxima.
-            pairFrames = options.temporalVariances.size() * (3 + 1 + 3);
-            break;
-        case DetectorKind::Gabor:
-            // The even and odd responses, their energy and the window of 3 searched.
-            pairFrames = options.temporalVariances.size() * (2 + 1 + 3);
-            break;
-        case DetectorKind::Dense:
-            threadFrames = 0;  // nothing is filtered
-            break;
-    }
-    pairFrames *= spatial;
-    // Each spatial scale: its window of frames smoothed in space, of the longest g(tau^2)'s
-    // length, and the image being smoothed. Dense sampling smooths nothing.
-    const long double levelFrames =
-        options.kind == DetectorKind::Dense ? 0 : spatial * (2 * timeHalf + 1 + 1);
-    threadFrames *= std::max(1, cv::getNumThreads());
-    long double need = (pairFrames + levelFrames + threadFrames) * frame;
+    const Frames frames = framesOf(options);
+    long double delay = frames.delay;
+    const long double threadFrames = frames.thread * std::max(1, cv::getNumThreads());
+    long double need = (frames.scales + threadFrames) * frame;
     need += pixels + frame;  // the grey frame, 8-bit and float
 
     // Decoding: the decoder's frame pool and the frames read ahead (8-bit BGR), as measured.
@@ -258,14 +298,13 @@ MemoryAvailability memoryAvailability() {
     auto consider = [&result](std::uint64_t bytes, const char* source, const char* remedy) {
         if (bytes < result.bytes) result = {bytes, source, remedy};
     };
-    const std::uint64_t availableKiB = fieldOf("/proc/meminfo", "MemAvailable:");
-    if (availableKiB != kUnlimited) {
-        consider(availableKiB * 1024, "the system's available memory", "free memory");
-    }
-    consider(cgroupRoom(), "room left under the cgroup's memory limit",
-             "raise the cgroup's memory limit");
+    consider(memory_sources::meminfoAvailable(fileText("/proc/meminfo").value_or("")),
+             "the system's available memory", "free memory");
+    consider(memory_sources::cgroupRoom(fileText("/proc/self/cgroup").value_or(""), fileText),
+             "room left under the cgroup's memory limit", "raise the cgroup's memory limit");
     consider(addressSpaceRoom(), "address space left under ulimit -v", "raise ulimit -v");
-    consider(environmentLimit(), kVariable, "raise STVIEW_MEMORY_LIMIT");
+    consider(memory_sources::environmentLimit(std::getenv(kVariable)), kVariable,
+             "raise STVIEW_MEMORY_LIMIT");
     return result;
 }
 
