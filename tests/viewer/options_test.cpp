@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,78 @@ TEST(Settings, QualityScaleFollowsTheOutputsCodec) {
         std::string problem;
         EXPECT_EQ(readOutputSettings(table, s, problem) ? s.quality.value_or(-1) : -2, expected)
             << output << quality;
+    }
+}
+
+// The output options' bounds, and each refusal's line: "ok" with the values read, or the line.
+TEST(Settings, OutputOptionBoundsAndTheWordingOfTheirRefusals) {
+    const std::string fps = ": give frames per second above 0 and up to 1000, or source";
+    const std::string rate = ": give bits per second from 1k to 1000M, such as 2M or 800k";
+    const std::string anyCodec = ": any codec takes a whole number from 0 (best) to 51 (smallest)";
+    // clang-format off
+    const std::pair<Args, std::string> cases[] = {
+        {{}, "ok fps 25"},
+        {{"--fps", "1000"}, "ok fps 1000"},
+        {{"--fps", "1000.5"}, "--fps 1000.5" + fps},
+        {{"--fps", "1000.0001"}, "--fps 1000.0001" + fps},
+        {{"--fps", "0.001"}, "ok fps 0.001"},
+        {{"--fps", "0"}, "--fps 0" + fps},
+        {{"--fps", "0.0"}, "--fps 0.0" + fps},
+        {{"--fps", "-5"}, "--fps -5" + fps},
+        {{"--fps", "1e2"}, "--fps 1e2" + fps},
+        {{"--fps", "2.5.1"}, "--fps 2.5.1" + fps},
+        {{"--fps", "."}, "--fps ." + fps},
+        {{"--fps", "29.97"}, "ok fps 29.97"},
+        {{"--fps", "000000000000030"}, "ok fps 30"},           // 15 digits
+        {{"--fps", "0000000000000030"}, "--fps 0000000000000030" + fps},
+        {{"--fps", "source"}, "ok source"},
+        {{"--fps", "Source"}, "--fps Source" + fps},
+        {{"--fps"}, "--fps needs a value"},
+        {{"--fps", ""}, "--fps needs a value"},
+        {{"--bitrate", "1k"}, "ok rate 1000"},
+        {{"--bitrate", "999"}, "--bitrate 999" + rate},
+        {{"--bitrate", "1000M"}, "ok rate 1000000000"},
+        {{"--bitrate", "1000.001M"}, "--bitrate 1000.001M" + rate},
+        {{"--bitrate", "fast"}, "--bitrate fast" + rate},
+        {{"--quality", "5", "--bitrate", "2M"},
+         "--bitrate 2M: give at most one of a quality and a bit rate"},
+        {{"--quality", "0"}, "ok quality 0"},
+        {{"--quality", "51"}, "ok quality 51"},
+        {{"--quality", "52"}, "--quality 52" + anyCodec},
+        {{"--quality", "2.5"}, "--quality 2.5" + anyCodec},
+        {{"--quality", "9999999999"}, "--quality 9999999999" + anyCodec},
+        {{"-o", "a.avi", "--quality", "0"},
+         "--quality 0: MPEG-4 takes a whole number from 1 (best) to 31 (smallest)"},
+        {{"-o", "a.mp4", "--quality", "52"},
+         "--quality 52: H.264 takes a whole number from 0 (best) to 51 (smallest)"},
+        {{"-o", "a", "--fps", "10"},
+         "Could not open the output video a: -o: the name has no extension to choose a video "
+         "format by"},
+        {{"--color-by", "scale"}, "ok fps 25 by scale"},
+        {{"--color-by", "none"}, "ok fps 25"},
+        {{"--color-by", "size"}, "--color-by size: give scale (or none for yellow circles)"},
+        {{"--fps", "0", "--color-by", "size"}, "--fps 0" + fps}};
+    // clang-format on
+    for (const auto& [args, expected] : cases) {
+        OptionTable table;
+        parseArgs(table, args);
+        ViewerSettings s;
+        s.outputFile = table.getOr("-o", 0, "");
+        std::string problem, got;
+        if (!readOutputSettings(table, s, problem)) {
+            got = problem;
+        } else if (s.fpsFromSource) {
+            got = "ok source";
+        } else if (s.bitRate) {
+            got = "ok rate " + std::to_string(*s.bitRate);
+        } else if (s.quality) {
+            got = "ok quality " + std::to_string(*s.quality);
+        } else {
+            std::ostringstream text;
+            text << "ok fps " << s.fps << (s.colours == CircleColours::ByScale ? " by scale" : "");
+            got = text.str();
+        }
+        EXPECT_EQ(got, expected) << testing::PrintToString(args);
     }
 }
 
