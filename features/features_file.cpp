@@ -190,15 +190,23 @@ void reportSkippedLines(const std::string& path, const FeatureParseReport& repor
     }
 }
 
-FeatureList loadFeatures(const std::string& path) {
+FeaturesLoad loadFeatures(const std::string& path, FeatureList& points) {
+    points.clear();
     std::string text;
     if (!readFeaturesText(path, text)) {
         std::cout << "Unable to open file " << path << std::endl;
-        return {};
+        return FeaturesLoad::Unreadable;
     }
     FeatureParseReport report;
-    FeatureList points = parseFeatures(text, report);
+    points = parseFeatures(text, report);
     reportSkippedLines(path, report);
+    return points.empty() && report.skippedLines > 0 ? FeaturesLoad::NoRecord
+                                                     : FeaturesLoad::Loaded;
+}
+
+FeatureList loadFeatures(const std::string& path) {
+    FeatureList points;
+    loadFeatures(path, points);
     return points;
 }
 

@@ -55,12 +55,22 @@ void reportSkippedLines(const std::string& path, const FeatureParseReport& repor
  */
 FeatureList parseFeatures(std::string_view text, FeatureParseReport& report);
 
+/// What loading a features file came to.
+enum class FeaturesLoad {
+    Loaded,      ///< records read, or a file with none and nothing else (empty, header only)
+    Unreadable,  ///< the file could not be read
+    NoRecord,    ///< no record, but lines that are neither blank nor comments (not such a file)
+};
+
 /**
- * @brief Loads a features file. When it cannot be read, writes
- * "Unable to open file <path>" to standard output and returns an empty list.
- * Skipped lines are reported on standard error with their count and the number
- * of the first one. Never throws for bad content.
+ * @brief Loads a features file into @p points. When it cannot be read, writes
+ * "Unable to open file <path>" to standard output. Skipped lines are reported on
+ * standard error with their count and the number of the first one. Never throws
+ * for bad content.
  */
+FeaturesLoad loadFeatures(const std::string& path, FeatureList& points);
+
+/// As above, the list alone: empty when the file cannot be read.
 FeatureList loadFeatures(const std::string& path);
 
 /**

@@ -65,7 +65,18 @@ int runViewer(int argc, const char* const* argv) {
         }
         cv::namedWindow(kWindowName, cv::WINDOW_NORMAL);
     }
-    const FeatureList points = loadFeatures(settings.featuresFile);
+    FeatureList points;
+    const FeaturesLoad load = loadFeatures(settings.featuresFile, points);
+    if (load != FeaturesLoad::Loaded) {
+        // Drawing nothing would look like a video without points: a failure, said as one.
+        std::fflush(stdout);
+        std::fprintf(stderr,
+                     load == FeaturesLoad::Unreadable
+                         ? "The features file %s could not be read; nothing is played\n"
+                         : "The features file %s holds no point record; nothing is played\n",
+                     settings.featuresFile.c_str());
+        return kExitFailed;
+    }
     std::printf("load %d features from %s\n", static_cast<int>(points.size()),
                 settings.featuresFile.c_str());
     std::fflush(stdout);
