@@ -37,11 +37,21 @@ OutputFile::OutputFile(const std::string& name) : name_(name) {
     const int fd = mkstemp(path.data());
     if (fd < 0) throw failure("cannot create the output", name);
     temporary_ = path.data();
+    // The destructor does not run for a constructor that throws: the temporary file made
+    // above is removed here, the cause kept for the message.
+    const auto abandon = [&](const char* what) {
+        const int cause = errno;
+        std::remove(temporary_.c_str());
+        errno = cause;
+        return failure(what, name);
+    };
     const bool moded = fchmod(fd, newFileMode()) == 0;
+    const int cause = errno;
     close(fd);
-    if (!moded) throw failure("cannot set the permissions of the output", name);
+    errno = cause;
+    if (!moded) throw abandon("cannot set the permissions of the output");
     file_.open(temporary_, std::ios::binary | std::ios::trunc);
-    if (!file_) throw failure("cannot write the output", name);
+    if (!file_) throw abandon("cannot write the output");
 }
 
 OutputFile::~OutputFile() {

@@ -168,14 +168,17 @@ int detectOnce(int argc, const char* const* argv) {
         if (!detectVideo(settings, steps)) {
             // A progress line redrawn in place is ended first.
             const bool redrawn = !settings.quiet && isatty(STDERR_FILENO) != 0;
-            std::fprintf(stderr, "%sstdetect: interrupted; no output written\n",
-                         redrawn ? "\n" : "");
+            // Standard output cannot be taken back: what was written of it stays, cut short.
+            std::fprintf(
+                stderr, "%sstdetect: interrupted; %s\n", redrawn ? "\n" : "",
+                toFile ? "no output written" : "standard output holds a partial features file");
             return kDetectInterrupted;
         }
         output.commit();
     } catch (const VideoFailure& problem) {
-        report.error = problem.what();
-        return problem.reported ? kDetectFailed : fail(problem.what());
+        // The video opener's own line (when it wrote one) says what the system could not do;
+        // this one says what stdetect could not do.
+        return fail(problem.what());
     } catch (const std::exception& problem) {
         if (interrupted) return kDetectInterrupted;
         return fail(problem.what());

@@ -21,6 +21,8 @@ struct BadInput {
     const char* err;   // within standard error
     const char* out;   // within standard output
     const char* env = "";
+    long lines = 1;          // of standard error when the status is not 0
+    bool interrupt = false;  // SIGINT once standard output holds something
 };
 
 const BadInput kBadInputs[] = {
@@ -29,7 +31,14 @@ const BadInput kBadInputs[] = {
     {kView, "-v @folder -f @f.txt", 1, kNotOpened, ""},
     {kView, "-v @truncated.avi -f @f.txt", 0, "", "load 2"},
     {kView, "-v @vid\xC3\xA9o\xE2\x98\x83.avi -f @f.txt", 0, "", "load 2"},
-    {kView, "-v @count.avi -f @folder", 0, "", "Unable to open file"},
+    // A features file that cannot be read, or holds no record among other lines, draws
+    // nothing: refused before any output is opened. Empty or header-only: no point.
+    {kView, "-v @count.avi -f @folder -o @never.avi", 1, "could not be read",
+     "Unable to open file"},
+    {kView, "-v @count.avi -f @missing.txt -o @never.avi", 1, "could not be read", "Unable to"},
+    {kView, "-v @count.avi -f @count.avi -o @never.avi", 1, "no point record", "", "", 2},
+    {kView, "-v @count.avi -f @existing.txt", 0, "", "load 0 features"},
+    {kView, "-v @count.avi -f @empty.avi", 0, "", "load 0 features"},
     {kView, "-v @count.avi -f @f.txt -ff 1000", 1, "No frame to play", ""},
     {kView, "-v @count.avi -f @f.txt -o @none/out.avi", 1, kNoOutput, ""},
     {kView, "-v @count.avi -f @f.txt -o @out.xyz", 1, kNoOutput, ""},
@@ -61,8 +70,10 @@ const BadInput kBadInputs[] = {
     {kDetect, "-v @square.avi --detector dense --threshold 0", 2, "--threshold: dense", ""},
     {kDetect, "--memory-need 64x48 --detector hessian --k 1", 2,
      "--k: applies to harris only, not to hessian", ""},
-    {kDetect, "-v @missing.avi -o @existing.txt", 1, "missing.avi", ""},
-    {kDetect, "-v @empty.avi -o @existing.txt", 1, "empty.avi", ""},
+    // After the system's own line, stdetect's, saying what it could not do.
+    {kDetect, "-v @missing.avi -o @existing.txt", 1, "stdetect: could not open the video", "", "",
+     2},
+    {kDetect, "-v @empty.avi -o @existing.txt", 1, "stdetect: could not open the video", "", "", 2},
     {kDetect, "-v @square.avi -ff 500 -o @existing.txt", 1, "no frame", ""},
     {kDetect, "-v @square.avi -o @folder/../square.avi", 1, "is the input video", ""},
     {kDetect, "-v @square.avi -o @folder", 1, "folder", ""},
@@ -74,6 +85,9 @@ const BadInput kBadInputs[] = {
     {kDetect, "-v @square.avi --scales 4:2 --quiet --descriptors hog", 0, "", "H hog[72]\n"},
     {kDetect, "-v @square.avi --scales 4:2 --quiet --descriptors hof", 0, "", "H hof[90]\n"},
     {kDetect, "-v @square.avi --scales 4:2 --quiet --descriptors hog,hof", 0, "", "H hog[72] hof"},
+    // Interrupted while writing to standard output: what was written stays, and is said so.
+    {kDetect, "-v @320x240-400-25.avi --quiet", 130, "standard output holds a partial", "# ", "", 1,
+     true},
 };
 
 TEST(BadInputs, OneClearLineTheRightStatusAndNothingHarmed) {
@@ -84,15 +98,22 @@ TEST(BadInputs, OneClearLineTheRightStatusAndNothingHarmed) {
     writeFile(scratch("truncated.avi"), video.substr(0, video.size() / 2));
     writeFile(scratch("empty.avi"), "");
     writeFile(scratch("existing.txt"), "# keep me\n");
+    ASSERT_FALSE(testClip("320x240", 400, 25).empty());
+    const auto outputStarted = [] {
+        std::error_code error;
+        return fs::file_size(scratch("stdout"), error) > 0 && !error;
+    };
     for (const BadInput& c : kBadInputs) {
         SCOPED_TRACE(c.args);
+        if (c.interrupt) fs::remove(scratch("stdout"));  // the last run's is not this one's
         const RunResult run = runBinary(
             c.program, arguments((c.program == kView ? "--no-window " : "") + std::string(c.args)),
-            c.env);
+            c.env, c.interrupt ? std::function<bool()>(outputStarted) : nullptr);
         EXPECT_EQ(run.status, c.status) << run.err;
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
         EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
-        EXPECT_TRUE(c.status == 0 || lineCount(run.err) == 1) << run.err;
+        EXPECT_TRUE(c.status == 0 || lineCount(run.err) == c.lines) << run.err;
+        EXPECT_FALSE(fs::exists(scratch("never.avi")));
         EXPECT_TRUE(c.err[0] != '-' || run.out.empty()) << "refused, yet opened or loaded";
         EXPECT_EQ(run.err.find("ERROR"), std::string::npos) << run.err;
         EXPECT_TRUE(readFile(scratch("count.avi")) == video) << "the input video changed";
