@@ -28,6 +28,17 @@ def _output_file(path: "os.PathLike[str] | str") -> str:
     return path
 
 
+def _holds_other_lines(path: str) -> bool:
+    """True when the file has a line that is neither blank nor a comment."""
+    with open(path, "rb") as stream:
+        for number, line in enumerate(stream):
+            if number == 0:
+                line = line.removeprefix(b"\xef\xbb\xbf")
+            if line.strip(b" \t\r\v\f\n") and not line.startswith(b"#"):
+                return True
+    return False
+
+
 def read_features(path: "os.PathLike[str] | str") -> Features:
     """Reads a features file (as stdetect writes it, or any file stview plays).
 
@@ -38,10 +49,15 @@ def read_features(path: "os.PathLike[str] | str") -> Features:
     record has 79 (HOG), 97 (HOF) or 169 (both) columns.
 
     Returns Features: points (N, 7) float64, exactly the values of the file; hog (N, 72)
-    and hof (N, 90) float32 or None. Raises FileNotFoundError, OSError, or ValueError
-    naming the line when a record lacks its descriptor numbers.
+    and hof (N, 90) float32 or None; an empty or header-only file gives no point. Raises
+    FileNotFoundError, OSError, or ValueError naming the line when a record lacks its
+    descriptor numbers, or when no line holds a record but some are not comments (not a
+    features file: a video given for one, say), as stview refuses it.
     """
-    points, hog, hof = _core.read_features(_existing_file(path, "features file"))
+    path = _existing_file(path, "features file")
+    points, hog, hof = _core.read_features(path)
+    if len(points) == 0 and _holds_other_lines(path):
+        raise ValueError(f"the features file {path} holds no point record: not a features file")
     return Features(points, hog, hof)
 
 

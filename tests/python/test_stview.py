@@ -165,6 +165,11 @@ BAD = [
     (lambda w: stview.read_features(w / "missing.txt"), FileNotFoundError, "missing.txt"),
     (lambda w: stview.read_features(w), IsADirectoryError, "folder"),
     (lambda w: stview.read_features(w / "bad.txt"), ValueError, "line 2"),
+    (lambda w: stview.read_features(w / "clip.avi"), ValueError, "holds no point record"),
+    (lambda w: stview.render(w / "clip.avi", w / "clip.avi", w / "x.mp4"), ValueError,
+     "holds no point record"),
+    (lambda w: stview.render(w / "clip.avi", w / "missing.txt", w / "x.mp4"), FileNotFoundError,
+     "missing.txt"),
     (lambda w: stview.write_features(w, stview.Features(np.zeros((1, 7)))),
      IsADirectoryError, "folder"),
     (lambda w: stview.write_features(w / "x.txt", stview.Features([[0, 0.5, 0, 0, 4, 2, 1]])),
@@ -180,4 +185,4 @@ def test_bad_input_raises_and_harms_nothing(work, call, error, words, monkeypatc
     monkeypatch.setenv("STVIEW_MEMORY_LIMIT", "200M")
     with pytest.raises(error, match=words):
         call(work)
-    assert not (work / "x.txt").exists()
+    assert not (work / "x.txt").exists() and not (work / "x.mp4").exists()
