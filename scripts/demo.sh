@@ -6,7 +6,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" -DSTVIEW_BUILD_TESTS=OFF
+# Configured as scripts/test.sh configures it, so that the build folder keeps its test suite.
+"$root/scripts/build.sh" -DSTVIEW_BUILD_TESTS=ON
 build=${BUILD_DIR:-$root/build}
 mkdir -p "$root/out"
 features=$root/out/sample-features.txt
