@@ -124,7 +124,7 @@ TEST(SimdPaths, FiltersSumsAndResponseGiveThePlainBits) {
     EXPECT_GE(ran, 1);
 }
 
-// The detector's points and responses are the same bits on every path, for a frame width that
+// The detectors' points and responses are the same bits on every path, for a frame width that
 // is no multiple of 16 and corners moving along the frame's edges.
 TEST(SimdPaths, DetectorPointsAreBitIdenticalAndBadValuesAreRefused) {
     const cv::Size size(70, 45);
@@ -141,14 +141,18 @@ TEST(SimdPaths, DetectorPointsAreBitIdenticalAndBadValuesAreRefused) {
         cv::rectangle(frame, cv::Rect(62, size.height - t, 10, 10), 0, cv::FILLED);
         video.push_back(frame);
     }
+    // Every filtering detector's points, one after the other, per path.
     std::vector<FeatureList> found;
     forEachPath([&](const std::string&) {
-        DetectorOptions options;
-        options.threshold = -1e30;  // the weak maxima too: more responses to compare
-        SpaceTimeDetector detector(size, options);
         FeatureList points;
-        for (const cv::Mat& frame : video) detector.addFrame(frame, points);
-        detector.finish(points);
+        for (DetectorKind kind :
+             {DetectorKind::Harris, DetectorKind::Gabor, DetectorKind::Hessian}) {
+            DetectorOptions options = detectorDefaults(kind);
+            options.threshold = -1e30;  // the weak maxima too: more responses to compare
+            SpaceTimeDetector detector(size, options);
+            for (const cv::Mat& frame : video) detector.addFrame(frame, points);
+            detector.finish(points);
+        }
         found.push_back(points);
     });
     ASSERT_FALSE(found.empty());
