@@ -76,6 +76,23 @@ def test_agrees_with_stdetect(work):
     assert decoded(work / "py.mp4") == decoded(work / "stview.mp4")
 
 
+def test_another_detector_agrees_with_stdetect(work):
+    """detect() and a Detector fed the frames give stdetect --detector gabor's points."""
+    out = work / "gabor.txt"
+    subprocess.run([STDETECT, "-v", str(work / "clip.avi"), "-o", str(out), "--quiet",
+                    "--detector", "gabor", "--scales", "4,8:2,4", "--descriptors", "hog"],
+                   check=True)
+    f = stview.read_features(out)
+    d = stview.detect(work / "clip.avi", detector="gabor", scales=((4, 8), (2, 4)),
+                      descriptors="hog")
+    det = stview.Detector((128, 96), detector="gabor", scales=((4, 8), (2, 4)),
+                          descriptors=["hog"], color="rgb")
+    s = stview.concat([det.add(frame) for frame in rgb_frames(work / "clip.avi")] +
+                      [det.finish()])
+    assert len(f) > 10 and d.points.tobytes() == f.points.tobytes() and d.hof is None
+    assert np.array_equal(s.points, d.points) and np.array_equal(s.hog, d.hog)
+
+
 CHILD = """
 import signal, sys, stview
 signal.signal(signal.SIGINT, signal.default_int_handler)
