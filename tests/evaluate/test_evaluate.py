@@ -4,6 +4,8 @@ command end to end on the synthetic action set."""
 import json
 import os
 import pathlib
+import pickle
+import shutil
 import subprocess
 import sys
 
@@ -100,6 +102,11 @@ def test_bad_inputs_get_their_status_and_one_line(run, tmp_path):
     (tmp_path / "empty").mkdir()
     (tmp_path / "ghost.txt").write_text("left/none.avi\n")
     (tmp_path / "all-spin.txt").write_text("".join(f"spin/spin_{i:03d}.avi\n" for i in range(24)))
+    with open(out / "model", "rb") as stream:  # the same model, as another version wrote it
+        header = pickle.load(stream)
+        rest = stream.read()
+    shutil.copytree(out, tmp_path / "stale", ignore=shutil.ignore_patterns("features"))
+    (tmp_path / "stale/model").write_bytes(pickle.dumps({**header, "sklearn": "0.1"}) + rest)
     cases = [
         ([tmp_path / "missing", tmp_path / "o"], 2, "no dataset folder"),
         ([tmp_path / "empty", tmp_path / "o"], 2, "no video"),
@@ -108,9 +115,11 @@ def test_bad_inputs_get_their_status_and_one_line(run, tmp_path):
         ([data, tmp_path / "o", "--", "--detector", "nosuch"], 2, "--detector: unknown detector"),
         ([data, tmp_path / "o", "--split", tmp_path / "ghost.txt"], 2, "left/none.avi"),
         ([data, tmp_path / "o", "--split", tmp_path / "all-spin.txt"], 1, "no training video of class spin"),
-        ([data, out, "--words", "50000", "--sample", "50000", "--", "--threshold", "1e-8"], 1, "fewer than --words"),
+        ([data, out, "--words", "50000", "--sample", "50000", "--", "--threshold", "1e-8"], 1, "or fewer would fit"),
         ([data, out, "--", "--scales", "4:2"], 2, "were made with"),
         (["predict", tmp_path, data / "left/left_000.avi"], 1, "no model"),
+        (["predict", tmp_path / "stale", data / "left/left_000.avi"], 1,
+         "made with scikit-learn 0.1, this is scikit-learn"),
     ]
     for arguments, status, message in cases:
         result = command(*arguments, check=status)

@@ -13,7 +13,9 @@ from .classifier import Classifier
 from .errors import Failed
 from .output import write_atomically
 
-FORMAT = 1
+# The file: a small pickle {"format", "sklearn"}, then the Model's own pickle, so that the
+# version is checked before any scikit-learn object is read.
+FORMAT = 2
 
 
 @dataclass
@@ -36,22 +38,43 @@ class Model:
 
 
 def save(model: Model, path: pathlib.Path) -> None:
-    """Writes the model to `path` (a pickle; whole or not at all)."""
+    """Writes the model to `path` (a pickle; whole or not at all), with the version of
+    scikit-learn that fitted it."""
     import sklearn
 
-    write_atomically(path, pickle.dumps({"format": FORMAT, "sklearn": sklearn.__version__, "model": model}))
+    header = {"format": FORMAT, "sklearn": sklearn.__version__}
+    write_atomically(path, pickle.dumps(header) + pickle.dumps(model))
 
 
 def load(path: pathlib.Path) -> Model:
-    """Reads a model saved by `save`; Failed when there is none or it cannot be read. Only
-    load models this program wrote: a pickle can run code."""
+    """Reads a model saved by `save`; Failed when there is none, it cannot be read, or it
+    was fitted by another version of scikit-learn than this one (scikit-learn's objects are
+    only read back by the version that wrote them). Only load models this program wrote: a
+    pickle can run code."""
+    import sklearn
+
     if not path.is_file():
         raise Failed(f"no model at {path}: run the evaluation into {path.parent} first")
     try:
-        with open(path, "rb") as stream:
-            saved = pickle.load(stream)
-        if not isinstance(saved, dict) or saved.get("format") != FORMAT:
-            raise ValueError("not a model of this version")
-        return saved["model"]
-    except Exception as error:  # noqa: BLE001 - whatever a broken pickle raises
-        raise Failed(f"cannot read the model {path}: {error}") from None
+        stream = open(path, "rb")
+    except OSError as error:
+        raise Failed(f"cannot read the model {path}: {error.strerror}") from None
+    with stream:
+        try:
+            header = pickle.load(stream)
+        except Exception as error:  # noqa: BLE001 - whatever a broken pickle raises
+            raise Failed(f"cannot read the model {path}: {error}") from None
+        if not isinstance(header, dict) or header.get("format") != FORMAT:
+            raise Failed(f"cannot read the model {path}: not a model of this version "
+                         "(rerun the evaluation to make one)")
+        if header.get("sklearn") != sklearn.__version__:
+            raise Failed(f"the model {path} was made with scikit-learn {header.get('sklearn')}, "
+                         f"this is scikit-learn {sklearn.__version__}: rerun the evaluation "
+                         "with this one to make a model for it")
+        try:
+            model = pickle.load(stream)
+        except Exception as error:  # noqa: BLE001 - whatever a broken pickle raises
+            raise Failed(f"cannot read the model {path}: {error}") from None
+    if not isinstance(model, Model):
+        raise Failed(f"cannot read the model {path}: not a model of this version")
+    return model

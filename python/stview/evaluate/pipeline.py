@@ -127,7 +127,8 @@ def evaluate(settings: Settings) -> Results:
     if lost:
         raise Failed(f"every training video of class {lost[0]} failed in detection")
     if sample.total < settings.words:
-        raise Failed(f"{sample.total} training descriptors, fewer than --words {settings.words}")
+        fits = f"--words {sample.total} or fewer would fit" if sample.total else "no training video has a point"
+        raise Failed(f"{sample.total} training descriptors, fewer than --words {settings.words}: {fits}")
 
     codebooks = {}
     with Stage("codebook", times):

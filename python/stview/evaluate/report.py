@@ -95,18 +95,38 @@ class Results:
         return out.getvalue()
 
 
+def row_rates(matrix: np.ndarray) -> np.ndarray:
+    """Each row of a confusion matrix as shares of its sum (a row without video stays 0),
+    so that the diagonal is each class's accuracy whatever its number of test videos."""
+    totals = matrix.sum(axis=1, keepdims=True)
+    return np.divide(matrix, totals, out=np.zeros(matrix.shape), where=totals > 0)
+
+
 def confusion_png(classes: Sequence[str], matrix: np.ndarray, title: str) -> bytes:
-    """The confusion matrix as a PNG picture (matplotlib's Agg backend, no display)."""
+    """The confusion matrix as a PNG picture (matplotlib's Agg backend, no display): each
+    cell shaded by its share of the row (the true class's test videos), its count written
+    in it."""
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    from sklearn.metrics import ConfusionMatrixDisplay
 
+    rates = row_rates(matrix)
     size = 2.5 + 0.55 * len(classes)
-    figure, axes = plt.subplots(figsize=(size + 1, size), dpi=100)
-    display = ConfusionMatrixDisplay(matrix, display_labels=list(classes))
-    display.plot(ax=axes, cmap="Blues", xticks_rotation=45, colorbar=False, values_format="d")
+    figure, axes = plt.subplots(figsize=(size + 1.5, size), dpi=100)
+    image = axes.imshow(rates, cmap="Blues", vmin=0.0, vmax=1.0)
+    for row in range(matrix.shape[0]):
+        for column in range(matrix.shape[1]):
+            axes.text(column, row, f"{matrix[row, column]:d}", ha="center", va="center",
+                      color="white" if rates[row, column] > 0.5 else "black")
+    ticks = range(len(classes))
+    axes.set_xticks(ticks, labels=list(classes), rotation=45, ha="right",
+                    rotation_mode="anchor")
+    axes.set_yticks(ticks, labels=list(classes))
+    axes.set_xlabel("Predicted class")
+    axes.set_ylabel("True class")
+    figure.colorbar(image, ax=axes, fraction=0.046, pad=0.04,
+                    label="share of the true class's test videos")
     axes.set_title(title)
     figure.tight_layout()
     buffer = io.BytesIO()
