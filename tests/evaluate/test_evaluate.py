@@ -56,9 +56,9 @@ def test_kth_names_layouts_and_splits(tmp_path):
     assert runs[0] == runs[1] != runs[2] and [v.label for v in runs[0][1]] == ["a"] * 3 + ["b"] * 3
 
 
-def command(*args, check=None):
+def command(*args, check=None, env=None):
     result = subprocess.run([sys.executable, "-m", "stview.evaluate", *map(str, args)],
-                            capture_output=True, text=True)
+                            capture_output=True, text=True, env=env)
     assert "Traceback" not in result.stderr
     if check is not None:
         assert result.returncode == check, result.stderr
@@ -89,8 +89,10 @@ def test_end_to_end_on_the_synthetic_set(run):
     assert all(results["per_class"][c] is not None for c in results["classes"])
     assert (folder / "out/confusion.png").read_bytes()[:4] == b"\x89PNG"
     before = (folder / "out/results.json").read_bytes()
-    command(*args, check=0)
+    unset = {name: value for name, value in os.environ.items() if name != "STDETECT"}
+    again = command(*args, check=0, env=unset)  # this install's stdetect, not named as STDETECT's
     assert (folder / "out/results.json").read_bytes() == before
+    assert "(from STDETECT)" in first.stderr and "(from STDETECT)" not in again.stderr
     videos = [folder / "data" / name for name in results["test_videos"][:6:2]]
     lines = command("predict", folder / "out", *videos, check=0).stdout.splitlines()
     assert lines == [f"{video} {video.parent.name}" for video in videos]
@@ -117,6 +119,8 @@ def test_bad_inputs_get_their_status_and_one_line(run, tmp_path):
         ([data, tmp_path / "o", "--split", tmp_path / "all-spin.txt"], 1, "no training video of class spin"),
         ([data, out, "--words", "50000", "--sample", "50000", "--", "--threshold", "1e-8"], 1, "or fewer would fit"),
         ([data, out, "--", "--scales", "4:2"], 2, "were made with"),
+        ([data, out, "--", "--threads", "2"], 2, "--threads is set for each video"),
+        ([data, tmp_path / "o", "--", "-o", "x"], 2, "-o is set for each video"),
         (["predict", tmp_path, data / "left/left_000.avi"], 1, "no model"),
         (["predict", tmp_path / "stale", data / "left/left_000.avi"], 1,
          "made with scikit-learn 0.1, this is scikit-learn"),

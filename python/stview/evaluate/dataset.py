@@ -2,17 +2,14 @@
 
 from __future__ import annotations
 
-import os
 import pathlib
 import posixpath
 import re
 from dataclasses import dataclass
 
-from .errors import BadArguments, Failed
+import stview.dataset as runner
 
-# What scripts/detect-dataset.sh takes for a video (any case).
-VIDEO_EXTENSIONS = frozenset(
-    "avi mp4 m4v mov mkv webm mpg mpeg m2v ts mts m2ts wmv asf flv ogv 3gp 3g2 vob mxf y4m divx dv".split())
+from .errors import BadArguments, Failed
 
 KTH_NAME = re.compile(r"person(\d+)_([A-Za-z]+)_d(\d+)_uncomp\.avi")
 # The test persons of KTH's standard split; the other 16 train.
@@ -38,25 +35,15 @@ def parse_kth_name(name: str) -> tuple[int, str, int] | None:
     return int(match.group(1)), match.group(2), int(match.group(3))
 
 
-def is_video(name: str) -> bool:
-    """Whether detect-dataset.sh takes a file of this name for a video."""
-    return "." in name and name.rsplit(".", 1)[1].lower() in VIDEO_EXTENSIONS
-
-
 def list_videos(dataset: pathlib.Path) -> list[Video]:
     """Every video under `dataset`, sorted by path. The class is the first folder below
     `dataset`; a video directly in it needs a KTH name, whose action is then the class.
     Raises BadArguments when there is no video or one has no class."""
-    paths = []
-    for folder, subfolders, files in os.walk(dataset):
-        subfolders.sort()
-        for name in files:
-            if is_video(name) and os.path.isfile(os.path.join(folder, name)):
-                paths.append(pathlib.Path(folder, name).relative_to(dataset).as_posix())
+    paths = runner.list_videos(dataset)
     if not paths:
         raise BadArguments(f"no video under {dataset}")
     videos = []
-    for path in sorted(paths, key=os.fsencode):
+    for path in paths:
         kth = parse_kth_name(posixpath.basename(path))
         if "/" in path:
             label = path.split("/", 1)[0]
@@ -70,18 +57,9 @@ def list_videos(dataset: pathlib.Path) -> list[Video]:
 
 
 def features_names(videos: list[Video]) -> dict[str, str]:
-    """The features file of each video, relative to the features folder, as detect-dataset.sh
-    names it: the video's name with '.txt' for its extension, or with '.txt' added when two
-    videos of one folder share a name but not an extension."""
-    stems: dict[str, int] = {}
-    for video in videos:
-        stem = video.path.rsplit(".", 1)[0]
-        stems[stem] = stems.get(stem, 0) + 1
-    names = {}
-    for video in videos:
-        stem = video.path.rsplit(".", 1)[0]
-        names[video.path] = video.path + ".txt" if stems[stem] > 1 else stem + ".txt"
-    return names
+    """The features file of each video, relative to the features folder, as the dataset
+    runner names it (stview.dataset.output_names)."""
+    return runner.output_names([video.path for video in videos])
 
 
 def read_split_file(path: pathlib.Path, videos: list[Video]) -> set[str]:

@@ -1,5 +1,5 @@
-"""Features for the evaluation: detect-dataset.sh over a dataset, stdetect on single videos,
-and the record of the detector options a features folder was made with."""
+"""Features for the evaluation: the dataset runner (stview.dataset) over a dataset, stdetect
+on single videos, and the record of the detector options a features folder was made with."""
 
 from __future__ import annotations
 
@@ -9,7 +9,11 @@ import pathlib
 import signal
 import subprocess
 import sys
+import tempfile
 from typing import Sequence
+
+import stview.dataset as runner
+from stview.dataset import runner as dataset_cli
 
 from .errors import BadArguments, Failed
 from .output import write_atomically
@@ -18,16 +22,26 @@ DESCRIPTORS = "hog,hof"
 RECORD = "detector-options.json"
 
 
-def stdetect_path() -> str:
-    """The stdetect to run: $STDETECT, else the one installed with this package."""
-    from stview import tools
+def _error(error: runner.DatasetError) -> Exception:
+    return BadArguments(str(error)) if error.status == 2 else Failed(str(error))
 
-    return os.environ.get("STDETECT") or str(tools.stdetect_path())
+
+def stdetect_path() -> str:
+    """The stdetect to run, as the dataset runner finds it (stview.dataset.find_stdetect)."""
+    try:
+        return runner.find_stdetect()[0]
+    except runner.DatasetError as error:
+        raise _error(error) from None
 
 
 def check_stdetect_options(options: list[str]) -> None:
-    """Has stdetect check the options after -- (with --memory-need, which reads no video):
-    BadArguments with its one line when it refuses them, before anything is made."""
+    """Checks the options after -- as the runner and stdetect do (stdetect with
+    --memory-need, which reads no video): BadArguments naming what is wrong, before
+    anything is made or compared with the options recorded."""
+    try:
+        runner.check_user_options(options)
+    except runner.DatasetError as error:
+        raise BadArguments(f"the stdetect options after --: {error}") from None
     command = [stdetect_path(), "--memory-need", "64x48", *options]
     try:
         result = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -87,25 +101,29 @@ def run(command: Sequence[str], *, env: dict[str, str] | None = None,
 
 
 def detect_dataset(dataset: pathlib.Path, features: pathlib.Path, options: list[str],
-                   jobs: int | None) -> None:
-    """Runs detect-dataset.sh over `dataset` into `features` with HOG and HOF and the given
-    stdetect options, skipping every video whose features file exists. Some failed videos
-    are not an error (the caller finds them by their missing files); bad options raise
-    BadArguments, an interruption KeyboardInterrupt."""
-    from stview import tools
-
-    command = ["bash", str(tools.dataset_script_path())]
-    if jobs is not None:
-        command += ["-j", str(jobs)]
-    command += [str(dataset), str(features), "--", "--descriptors", DESCRIPTORS, *options]
-    env = dict(os.environ, STDETECT=stdetect_path())
-    status, _ = run(command, env=env)
-    if status == 2:
-        raise BadArguments("detect-dataset.sh refused the arguments (its message is above)")
-    if status == 130:
+                   jobs: int | None) -> list[runner.Result]:
+    """Runs the dataset runner's parallel engine over `dataset` into `features` with HOG
+    and HOF and the given stdetect options, skipping every video whose features file
+    exists; its report lines go to standard error. Returns each video it ran (failed ones
+    are not an error); bad options raise BadArguments (and leave no `features` folder
+    made by this call), an interruption KeyboardInterrupt."""
+    made = not features.exists()
+    argv = (["-j", str(jobs)] if jobs is not None else []) + [
+        str(dataset), str(features), "--", "--descriptors", DESCRIPTORS, *options]
+    sys.stderr.flush()
+    try:
+        arguments = dataset_cli.parse(argv)
+        assert arguments is not None
+        with tempfile.TemporaryDirectory(prefix="stview-evaluate-") as scratch:
+            summary = dataset_cli.run(arguments, pathlib.Path(scratch))
+    except runner.DatasetError as error:
+        if made and features.is_dir() and not any(features.iterdir()):
+            features.rmdir()
+        raise _error(error) from None
+    assert summary is not None
+    if summary.interrupted:
         raise KeyboardInterrupt
-    if status not in (0, 1):
-        raise Failed(f"detect-dataset.sh stopped with status {status}")
+    return summary.results
 
 
 def detect_video(video: pathlib.Path, output: pathlib.Path, options: list[str]) -> str | None:

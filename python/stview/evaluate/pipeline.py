@@ -98,12 +98,16 @@ def evaluate(settings: Settings) -> Results:
     with Stage("features", times):
         created = detection.check_options(settings.out, settings.detector_options)
         try:
-            detection.detect_dataset(settings.dataset, features_dir, settings.detector_options, settings.jobs)
+            ran = detection.detect_dataset(settings.dataset, features_dir, settings.detector_options,
+                                           settings.jobs)
         except BadArguments:
             if created:  # options that stdetect refused make no features to keep apart
                 (settings.out / detection.RECORD).unlink()
             raise
     failed = {video.path for video in videos if not (features_dir / names[video.path]).is_file()}
+    stopped = [result.video for result in ran if result.status == "interrupted"]
+    if stopped:  # stdetect stopped by a signal while this run went on
+        note(f"interrupted, not failed: {', '.join(stopped)} (the same command detects again)")
 
     def read(video: dataset.Video) -> dict[str, np.ndarray] | None:
         if video.path in failed:
