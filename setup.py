@@ -35,8 +35,13 @@ class CMakeBuild(build_ext):
         programs = module.parent / "bin"
         programs.mkdir(exist_ok=True)
         shutil.copy2(build / "detector" / "stdetect", programs / "stdetect")
-        shutil.copy2(ROOT / "scripts" / "detect-dataset.sh", programs / "detect-dataset.sh")
+        # The dataset script names the interpreter of this install (it finds the package
+        # as the folder above its own).
+        script = programs / "detect-dataset.sh"
+        script.write_text((ROOT / "scripts" / "detect-dataset.sh").read_text(encoding="utf-8")
+                          .replace("@STVIEW_PYTHON@", sys.executable), encoding="utf-8")
+        script.chmod(0o755)
 
 
-setup(packages=["stview", "stview.evaluate"], package_dir={"": "python"},
+setup(packages=["stview", "stview.dataset", "stview.evaluate"], package_dir={"": "python"},
       ext_modules=[CMakeExtension("stview._core")], cmdclass={"build_ext": CMakeBuild})
