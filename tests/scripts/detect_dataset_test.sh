@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # detect-dataset.sh on four tiny generated clips in two folders (one with a
 # space, two sharing a name) plus a broken file: outputs match single stdetect
-# runs, the broken file fails the run, and later runs redo only what is missing.
+# runs, the broken file fails the run, later runs redo only what is missing, and
+# stdetect --report (what the runner reads) tells each end as it was.
 # Usage: detect_dataset_test.sh path/to/detect-dataset.sh (STDETECT names stdetect).
 set -euo pipefail
 script=$1
@@ -67,6 +68,26 @@ rm "$out/b c/clip 2.txt"
 run 1 "1 done, 1 failed, 3 skipped as already done"
 [[ -f "$out/b c/clip 2.txt" ]] || fail "the deleted output was not made again"
 diff <(grep -v 'clip 2' "$work/before") <(stamps | grep -v 'clip 2') || fail "the third run touched another output"
+
+# stdetect's reports, which the runner reads: a good clip, the broken file, bad options.
+report() {  # expected status, then stdetect's arguments; prints the report's fields
+  local expected=$1 status=0
+  shift
+  rm -f "$work/report.json"
+  "$STDETECT" --quiet --report "$work/report.json" "$@" 2>/dev/null || status=$?
+  [[ $status -eq $expected ]] || fail "stdetect $*: status $status, not $expected"
+  /usr/bin/python3 -c 'import json, sys; r = json.load(open(sys.argv[1]))
+print(r["status"], r["exit_status"], r["points"], r["frames_read"], r["frames_announced"], r["error"] != "",
+      r["seconds"] >= 0)' "$work/report.json"
+}
+single=$(grep -vc '^#' "$out/a/clip1.avi.txt" || true)
+[[ $(report 0 --scales 4:2 -v "$in/a/clip1.avi" -o "$work/r.txt") == "done 0 $single 12 12 False True" ]] ||
+  fail "the report of a good clip: $(cat "$work/report.json")"
+[[ $(report 1 -v "$in/a/broken.avi" -o "$work/r.txt") == "failed 1 0 0 0 True True" ]] ||
+  fail "the report of the broken file: $(cat "$work/report.json")"
+[[ $(report 2 --k x -v "$in/a/clip1.avi") == "bad-options 2 0 0 0 True True" ]] ||
+  fail "the report of bad options: $(cat "$work/report.json")"
+[[ -z "$(find "$work" -maxdepth 1 -name 'report.json.*')" ]] || fail "a report's temporary file is left"
 
 # Bad arguments: status 2 and one line each.
 bad() {
