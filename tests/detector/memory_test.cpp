@@ -167,6 +167,7 @@ TEST(MemoryNeed, RefusesEmptyInputsAndSaturates) {
     const DetectorOptions harris = detectorDefaults(DetectorKind::Harris);
     for (const cv::Size size : {cv::Size(0, 5), cv::Size(5, 0), cv::Size(-1, 5)})
         EXPECT_THROW(detectorMemoryNeed(size, harris), std::invalid_argument) << size;
+    EXPECT_GT(detectorMemoryNeed({1, 1}, harris), 0u);  // the smallest frame is not empty
     const double nan = std::nan("");
     const std::pair<std::vector<double>, std::vector<double>> bad[] = {
         {{}, {2}}, {{4}, {}}, {{0}, {2}}, {{4}, {-1}}, {{nan}, {2}}, {{4}, {INFINITY}}};
