@@ -574,8 +574,12 @@ cv::Size SpaceTimeDetector::frameSize() const { return impl_->size; }
 
 long SpaceTimeDetector::framesHeld() const {
     const Impl& d = *impl_;
-    // Grey frames, and per thread a product and its row-filtered image.
-    long held = 2 + 2L * cv::getNumThreads();
+    // Grey frames, and per thread the spatial filter's row-filtered image (harris: and a
+    // product); dense sampling filters nothing.
+    const long scratch = d.options.kind == DetectorKind::Harris  ? 2
+                         : d.options.kind == DetectorKind::Dense ? 0
+                                                                 : 1;
+    long held = 2 + scratch * cv::getNumThreads();
     for (const Impl::Level& level : d.levels) held += level.smoothed.frames.Length() + 1;
     for (const Impl::Pair& pair : d.pairs) {
         switch (d.options.kind) {
