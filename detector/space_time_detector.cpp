@@ -178,8 +178,8 @@ bool SpaceTimeDetector::Impl::gaborStep(Pair& pair, int newestSmoothed) {
     Level& level = levels[pair.level];
     {
         std::lock_guard<std::mutex> lock(level.reading);
-        level.smoothed.frames.ConvolveTime(pair.even, pair.evenKernel);
-        level.smoothed.frames.ConvolveTime(pair.odd, pair.oddKernel);
+        level.smoothed.frames.ConvolveTimeTwice(pair.even, pair.evenKernel, pair.odd,
+                                                pair.oddKernel);
     }
     gaborEnergy(pair.even, pair.odd, pair.blockResponses[0]);
     pair.blockStart = centre;

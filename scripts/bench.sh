@@ -13,11 +13,11 @@ jobs=${JOBS:-2}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSTVIEW_BUILD_BENCHMARKS=ON \
   -DSTVIEW_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$jobs" --target stview stview_bench_features stview_bench_overlay \
-  stview_bench_spacetime stview_bench_detector stview_video_psnr _core
+  stview_bench_spacetime stview_bench_detector stview_bench_detector_kinds stview_video_psnr _core
 
 results=$build/bench-results
 mkdir -p "$results"
-for program in features overlay spacetime detector; do
+for program in features overlay spacetime detector detector_kinds; do
   "$build/bench/stview_bench_$program" --benchmark_repetitions=3 \
     --benchmark_report_aggregates_only=true \
     --benchmark_out="$results/$program.json" --benchmark_out_format=json
@@ -134,3 +134,25 @@ echo "== Output size and quality on vtest.avi"
 echo
 echo "== Python package: read_features and detect() (fresh processes)"
 PYTHONPATH=$build/python /usr/bin/python3 "$root/bench/python_bench.py"
+
+echo
+echo "== Each detector beside harris (frames per second, 2 threads, medians)"
+/usr/bin/python3 - "$results/detector_kinds.json" <<'PY'
+import json, sys
+
+median = {run["run_name"]: run for run in json.load(open(sys.argv[1]))["benchmarks"]
+          if run.get("aggregate_name") == "median"}
+fps = {run["label"]: run["items_per_second"] for run in median.values()}
+targets = {"gabor": ("harris", 4), "hessian": ("harris", 3), "dense hog,hof": ("harris hog,hof", 1)}
+for label, rate in fps.items():
+    line = "%-20s %8.1f frames/s" % (label, rate)
+    if label in targets:
+        base, target = targets[label]
+        ratio = rate / fps[base]
+        line += "   %5.2fx %s   >= %g: %s" % (ratio, base, target, "met" if ratio >= target else "MISSED")
+    print(line)
+PY
+
+echo
+echo "== Each detector beside its whole-volume numpy model"
+PYTHONPATH=$build/python /usr/bin/python3 "$root/bench/detector_kinds_reference.py"

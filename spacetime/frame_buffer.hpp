@@ -85,6 +85,12 @@ class FrameBuffer {
      */
     int ConvolveTime(cv::Mat& out, std::vector<double> kernel);
 
+    /// ConvolveTime with two kernels at once, reading the stored frames once: @p first and
+    /// @p second get exactly what two ConvolveTime calls would give them. Both kernels must
+    /// have the same length. @return as ConvolveTime.
+    int ConvolveTimeTwice(cv::Mat& first, std::vector<double> firstKernel, cv::Mat& second,
+                          std::vector<double> secondKernel);
+
     /**
      * @brief Appends a record (x = column, y = row, t = frame number, value) for every strict
      * local maximum among the 26 (fullNeighbourhood) or the 10 neighbours of
@@ -114,6 +120,8 @@ class FrameBuffer {
     void checkImage(const cv::Mat& image, int expectedElements) const;
     void copyRow(int slot, cv::Mat& image) const;
     void requireStorage(const char* operation) const;
+    // ConvolveTime over `count` (1 or 2) kernels of one length, the frames read once.
+    int convolveTime(cv::Mat* const* outs, std::vector<double>* const* kernels, int count);
 
     cv::Mat storage_;
     int length_ = 0;

@@ -202,7 +202,8 @@ TEST(Regions, ClampedOrRefusedButNeverReadOutside) {
 }
 
 // Random frames on 1 .. 6 slots, kernels up to n + 2 long (the centre wraps): the plain weighted
-// sum, into a new matrix, in place into a continuous one, into an ROI, or afresh for a wrong type.
+// sum, into a new matrix, in place into a continuous one, into an ROI, or afresh for a wrong type;
+// ConvolveTimeTwice gives two such sums at once.
 TEST(ConvolveProperty, EqualsAPlainPerPixelWeightedSum) {
     cv::RNG rng(20240601);
     for (int trial = 0; trial < 40; ++trial) {
@@ -235,7 +236,18 @@ TEST(ConvolveProperty, EqualsAPlainPerPixelWeightedSum) {
             }
         const int written = trial % 4 == 2 ? rows * cols : 0;  // the ROI, nothing around it
         EXPECT_EQ(cv::countNonZero(canvas == -1), (rows + 2) * (cols + 2) - written) << trial;
+        // Two kernels at once give each one's ConvolveTime bit for bit.
+        std::vector<double> other(kernel.rbegin(), kernel.rend());
+        cv::Mat alone, first, second = outs[(trial + 1) % 4].clone();
+        buffer.ConvolveTime(alone, other);
+        EXPECT_EQ(buffer.ConvolveTimeTwice(first, kernel, second, other),
+                  adds - 1 - (back + n) % n);
+        EXPECT_EQ(cv::norm(first.reshape(1, rows), out, cv::NORM_INF), 0) << trial;
+        EXPECT_EQ(cv::norm(second.reshape(1, rows), alone.reshape(1, rows), cv::NORM_INF), 0)
+            << trial;
     }
+    cv::Mat a, b;
+    EXPECT_THROW(FrameBuffer(2).ConvolveTimeTwice(a, {1.0}, b, {1.0, 2.0}), std::invalid_argument);
 }
 
 using Records = std::vector<std::tuple<int, int, int, double>>;
