@@ -11,32 +11,13 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "drifting_scene.hpp"
+
 #include "detector/space_time_detector.hpp"
 
 namespace {
 
-constexpr int kWidth = 640, kHeight = 480;
-
-// Grey frames of a textured scene moving a pixel per frame, with a little noise (as the
-// detector benchmark's).
-const std::vector<cv::Mat>& frames() {
-    static const std::vector<cv::Mat> video = [] {
-        cv::Mat texture(kHeight + 64, kWidth + 64, CV_8UC1);
-        cv::theRNG().state = 11;
-        cv::randu(texture, 0, 256);
-        cv::GaussianBlur(texture, texture, cv::Size(0, 0), 2.0);
-        cv::normalize(texture, texture, 0, 255, cv::NORM_MINMAX);
-        std::vector<cv::Mat> out;
-        for (int t = 0; t < 32; ++t) {
-            cv::Mat frame = texture(cv::Rect(t, t / 2, kWidth, kHeight)).clone(),
-                    noise(frame.size(), CV_8UC1);
-            cv::randu(noise, 0, 8);
-            out.push_back(frame + noise);
-        }
-        return out;
-    }();
-    return video;
-}
+const std::vector<cv::Mat>& frames() { return bench::driftingScene(); }
 
 // One iteration adds one frame to a detector whose pipeline is already full. Arguments: the
 // detector, descriptors (hog,hof) or not.

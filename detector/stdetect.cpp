@@ -73,14 +73,14 @@ void writeReport(int status) {
     std::FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w");
     bool written = file != nullptr;
     if (written) {
-        written = std::fprintf(file,
-                               "{\"status\": \"%s\", \"exit_status\": %d, \"points\": %lld, "
-                               "\"frames_read\": %ld, \"frames_announced\": %ld, "
-                               "\"seconds\": %.3f, \"error\": %s, \"warning\": %s}\n",
-                               name, status, status == kDetectOk ? report.points : 0LL,
-                               report.framesRead, report.framesAnnounced, seconds,
-                               jsonString(report.error).c_str(),
-                               jsonString(report.warning).c_str()) > 0;
+        written =
+            std::fprintf(file,
+                         "{\"status\": \"%s\", \"exit_status\": %d, \"points\": %lld, "
+                         "\"frames_read\": %ld, \"frames_announced\": %ld, "
+                         "\"seconds\": %.3f, \"error\": %s, \"warning\": %s}\n",
+                         name, status, status == kDetectOk ? report.points : 0LL, report.framesRead,
+                         report.framesAnnounced, seconds, jsonString(report.error).c_str(),
+                         jsonString(report.warning).c_str()) > 0;
         written = std::fclose(file) == 0 && written;
         written = written && std::rename(temporary.c_str(), report.file.c_str()) == 0;
     }

@@ -25,7 +25,7 @@ mkdir -p "$base/src"
 git -C "$root" archive "$commit" | tar -x -C "$base/src"
 # Both builds run this tree's benchmark program (it uses only the detector's public API), so
 # that a fix to the benchmark itself applies to both sides.
-cp "$root/bench/detector_bench.cpp" "$base/src/bench/detector_bench.cpp"
+cp "$root/bench/detector_bench.cpp" "$root/bench/drifting_scene.hpp" "$base/src/bench/"
 configure "$base/src" "$base/build"
 
 results=$build/bench-results
