@@ -42,16 +42,7 @@ void Detector_Streaming(benchmark::State& state) {
     const std::vector<cv::Mat>& video = frames();
     stview::SpaceTimeDetector detector(
         video[0].size(), optionsFor(static_cast<int>(state.range(0)), state.range(1) != 0));
-    stview::FeatureList points;
-    for (int t = 0; t < 40; ++t) detector.addFrame(video[t % video.size()], points);
-    std::size_t t = 0, found = 0;
-    for (auto _ : state) {
-        points.clear();
-        detector.addFrame(video[t++ % video.size()], points);
-        found += points.size();
-    }
-    state.SetItemsProcessed(state.iterations());
-    state.counters["points_per_frame"] = static_cast<double>(found) / state.iterations();
+    bench::streamScene(state, detector);
     state.counters["frames_held"] = static_cast<double>(detector.framesHeld());
 }
 // Arguments: scale pairs, descriptors (hog,hof) or not.

@@ -29,16 +29,7 @@ void Detector_Kind(benchmark::State& state) {
     options.hog = options.hof = state.range(1) != 0;
     state.SetLabel(std::string(stview::detectorName(kind)) + (options.hog ? " hog,hof" : ""));
     stview::SpaceTimeDetector detector(video[0].size(), options);
-    stview::FeatureList points;
-    for (int t = 0; t < 40; ++t) detector.addFrame(video[t % video.size()], points);
-    std::size_t t = 0, found = 0;
-    for (auto _ : state) {
-        points.clear();
-        detector.addFrame(video[t++ % video.size()], points);
-        found += points.size();
-    }
-    state.SetItemsProcessed(state.iterations());
-    state.counters["points_per_frame"] = static_cast<double>(found) / state.iterations();
+    bench::streamScene(state, detector);
 }
 BENCHMARK(Detector_Kind)
     ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -151,27 +152,40 @@ TEST(Descriptors, BoxesDirectionsUnitLengthZerosAndBadInput) {
     EXPECT_THROW(flowField(wrong, small.grey[0], field), std::invalid_argument);  // size, type
 }
 
-// Checks that each point is appended once its frame is final (the response after it, the
-// products around that, L one frame on, f around that are known) and at most 3 frames later.
-FeatureList streamed(const std::vector<cv::Mat>& video, const DetectorOptions& options, int first) {
-    const auto half = [](double v) { return int(makeGaussianKernel(v, 0, 3).size() / 2); };
-    int lag = 0;
-    for (double tau2 : options.temporalVariances)
-        lag = std::max(lag, 2 + half(2 * tau2) + half(tau2));
+// The points of a detector fed the video frame by frame, each checked to be appended once the
+// frames it needs are read and not much later: between low and high frames after its own frame,
+// [low, high] = wait(point), and, for those only finish() appends, fewer than high.
+FeatureList streamed(const std::vector<cv::Mat>& video, const DetectorOptions& options, int first,
+                     const std::function<std::pair<int, int>(const FeaturePoint&)>& wait) {
     SpaceTimeDetector detector(video[0].size(), options, first);
     FeatureList points;
     for (const cv::Mat& frame : video) {
         const std::size_t before = points.size();
         detector.addFrame(frame, points);
         const int newest = first + detector.framesAdded() - 1;
-        for (std::size_t i = before; i < points.size(); ++i)
-            EXPECT_TRUE(points[i].t + lag <= newest && newest <= points[i].t + lag + 3);
+        for (std::size_t i = before; i < points.size(); ++i) {
+            const auto [low, high] = wait(points[i]);
+            const int waited = newest - points[i].t;
+            EXPECT_TRUE(low <= waited && waited <= high)
+                << "point " << i << " appended " << waited << " frames after its frame";
+        }
     }
     const std::size_t before = points.size();
     detector.finish(points);
     for (std::size_t i = before; i < points.size(); ++i)
-        EXPECT_GT(points[i].t + lag + 3, first + detector.framesAdded() - 1);
+        EXPECT_LT(first + detector.framesAdded() - 1 - points[i].t, wait(points[i]).second);
     return points;
+}
+
+// harris: each point is appended once its frame is final (the response after it, the products
+// around that, L one frame on, f around that are known) and at most 3 frames later.
+FeatureList streamed(const std::vector<cv::Mat>& video, const DetectorOptions& options, int first) {
+    const auto half = [](double v) { return int(makeGaussianKernel(v, 0, 3).size() / 2); };
+    int lag = 0;
+    for (double tau2 : options.temporalVariances)
+        lag = std::max(lag, 2 + half(2 * tau2) + half(tau2));
+    return streamed(video, options, first,
+                    [lag](const FeaturePoint&) { return std::pair{lag, lag + 3}; });
 }
 
 // The streamed detector finds the points the whole-volume search finds, with the same response;
@@ -254,19 +268,9 @@ TEST(Detector, EveryKindStreamsItsPointsWhateverTheFirstFrame) {
         const int slowest = std::max(lag(1.5), lag(2));
         std::vector<FeatureList> runs;
         for (int first : {0, 17}) {
-            SpaceTimeDetector detector(video[0].size(), options, first);
-            FeatureList points;
-            for (const cv::Mat& frame : video) {
-                const std::size_t before = points.size();
-                detector.addFrame(frame, points);
-                const int newest = first + detector.framesAdded() - 1;
-                for (std::size_t i = before; i < points.size(); ++i) {
-                    const int waited = newest - points[i].t;
-                    EXPECT_TRUE(lag(points[i].temporalVariance) <= waited && waited <= slowest + 4)
-                        << "point " << i << " appended " << waited << " frames after its frame";
-                }
-            }
-            detector.finish(points);
+            FeatureList points = streamed(video, options, first, [&](const FeaturePoint& p) {
+                return std::pair{lag(p.temporalVariance), slowest + 4};
+            });
             for (FeaturePoint& point : points) point.t -= first;
             runs.push_back(points);
         }
