@@ -153,7 +153,8 @@ int detectOnce(int argc, const char* const* argv) {
         for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
         DetectionSteps steps;
         steps.started = [&] {
-            writeFeatureHeader(out, commandLine, settings.detector.hog, settings.detector.hof);
+            writeFeatureHeader(out, commandLine,
+                               pointDescriptorLayout(settings.detector.hog, settings.detector.hof));
         };
         steps.take = [&](FeatureList& points) {
             writeFeatures(out, points);

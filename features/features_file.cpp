@@ -1,4 +1,5 @@
 #include "features/features_file.hpp"
+#include "features/feature_columns.hpp"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -14,6 +15,7 @@
 #include <limits>
 #include <locale>
 #include <sstream>
+#include <vector>
 
 namespace stview {
 namespace {
@@ -222,9 +224,10 @@ void appendReal(std::string& line, double value) {
     line.append(text, result.ptr);
 }
 
-}  // namespace
-
-void writeFeatures(std::ostream& out, const FeatureList& points) {
+// Writes the records, the first @p exact numbers of each array in their shortest exact float
+// form where @p isExact says so, the rest with "%.4g" of the float.
+template <class IsExact>
+void writeRecords(std::ostream& out, const FeatureList& points, IsExact isExact) {
     std::string line;
     char number[32];
     for (const FeaturePoint& p : points) {
@@ -239,15 +242,35 @@ void writeFeatures(std::ostream& out, const FeatureList& points) {
         line += ' ';
         appendReal(line, p.value);
         if (p.array) {
+            std::size_t i = 0;
             for (double v : *p.array) {
-                std::snprintf(number, sizeof number, " %.4g",
-                              static_cast<double>(static_cast<float>(v)));
-                line += number;
+                const auto single = static_cast<float>(v);
+                if (isExact(i++)) {
+                    line += ' ';
+                    line.append(number, std::to_chars(number, number + sizeof number, single).ptr);
+                } else {
+                    std::snprintf(number, sizeof number, " %.4g", static_cast<double>(single));
+                    line += number;
+                }
             }
         }
         line += '\n';
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
     }
+}
+
+}  // namespace
+
+void writeFeatures(std::ostream& out, const FeatureList& points) {
+    writeRecords(out, points, [](std::size_t) { return false; });
+}
+
+void writeFeatures(std::ostream& out, const FeatureList& points, const ColumnLayout& layout) {
+    std::vector<bool> exact;
+    for (const BlockShape& block : layout) {
+        exact.insert(exact.end(), static_cast<std::size_t>(block.width), isExactBlock(block.name));
+    }
+    writeRecords(out, points, [&exact](std::size_t i) { return i < exact.size() && exact[i]; });
 }
 
 }  // namespace stview

@@ -33,21 +33,30 @@ py::array_t<T> arrayOf(std::vector<T>&& values, std::size_t rows, std::size_t co
 
 py::tuple toArrays(FeatureColumns&& columns) {
     const std::size_t n = columns.size();
-    py::object hog = py::none(), hof = py::none();
-    if (columns.hasHog) hog = arrayOf(std::move(columns.hog), n, kHogLength);
-    if (columns.hasHof) hof = arrayOf(std::move(columns.hof), n, kHofLength);
-    return py::make_tuple(arrayOf(std::move(columns.points), n, kFeatureFields), hog, hof);
+    py::list blocks;
+    for (ColumnBlock& block : columns.blocks) {
+        const auto width = static_cast<std::size_t>(block.shape.width);
+        blocks.append(py::make_tuple(block.shape.name, arrayOf(std::move(block.values), n, width)));
+    }
+    return py::make_tuple(arrayOf(std::move(columns.points), n, kFeatureFields), blocks);
 }
 
-// The rows of a C-contiguous float32 array of @p columns columns, or null for None.
-const float* descriptorRows(const py::object& array, std::size_t rows, int columns) {
-    if (array.is_none()) return nullptr;
-    const auto values = array.cast<py::array_t<float, py::array::c_style>>();
-    if (values.ndim() != 2 || static_cast<std::size_t>(values.shape(0)) != rows ||
-        values.shape(1) != columns) {
-        throw std::invalid_argument("descriptors must be (N, " + std::to_string(columns) + ")");
+// The blocks of a sequence of (name, C-contiguous float32 array (N, width)) pairs.
+std::vector<BlockView> blockViews(const py::sequence& blocks, std::size_t rows,
+                                  std::vector<py::array_t<float, py::array::c_style>>& keep) {
+    std::vector<BlockView> views;
+    for (const py::handle item : blocks) {
+        const auto pair = item.cast<py::tuple>();
+        const auto name = pair[0].cast<std::string>();
+        keep.push_back(pair[1].cast<py::array_t<float, py::array::c_style>>());
+        const auto& values = keep.back();
+        if (values.ndim() != 2 || static_cast<std::size_t>(values.shape(0)) != rows ||
+            values.shape(1) <= 0) {
+            throw std::invalid_argument(name + " must be (N, width) with a row per point");
+        }
+        views.push_back({{name, static_cast<int>(values.shape(1))}, values.data()});
     }
-    return values.data();
+    return views;
 }
 
 // A C-contiguous (N, 7) float64 table of points.
@@ -97,11 +106,9 @@ bool checkSignals() {
     return false;
 }
 
+// The blocks a detection with these options attaches to its records.
 FeatureColumns emptyColumns(const DetectorOptions& options) {
-    FeatureColumns columns;
-    columns.hasHog = options.hog;
-    columns.hasHof = options.hof;
-    return columns;
+    return stview::emptyColumns(pointDescriptorLayout(options.hog, options.hof));
 }
 
 }  // namespace
@@ -120,17 +127,19 @@ py::tuple readFeatures(const std::string& path) {
 }
 
 void writeFeatures(const std::string& path, const py::array_t<double>& points,
-                   const py::object& hog, const py::object& hof, const std::string& command) {
+                   const py::sequence& blocks, const std::string& command) {
     const auto table = pointTable(points);
     const auto rows = static_cast<std::size_t>(table.shape(0));
-    const float* hogRows = descriptorRows(hog, rows, kHogLength);
-    const float* hofRows = descriptorRows(hof, rows, kHofLength);
+    std::vector<py::array_t<float, py::array::c_style>> keep;
+    const std::vector<BlockView> views = blockViews(blocks, rows, keep);
+    ColumnLayout layout;
+    for (const BlockView& view : views) layout.push_back(view.shape);
     py::gil_scoped_release release;
-    const FeatureList list = featuresFromColumns(table.data(), rows, hogRows, hofRows);
+    const FeatureList list = featuresFromColumns(table.data(), rows, views);
     try {
         OutputFile output(path);
-        writeFeatureHeader(output.stream(), command, hogRows != nullptr, hofRows != nullptr);
-        stview::writeFeatures(output.stream(), list);
+        writeFeatureHeader(output.stream(), command, layout);
+        stview::writeFeatures(output.stream(), list, layout);
         output.commit();
     } catch (const std::runtime_error& failure) {
         throw SystemFailure(failure.what());
@@ -156,8 +165,7 @@ void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, i
             near.insert(near.end(), row, row + 7);
     }
     if (near.empty()) return;
-    const FeatureList visible =
-        featuresFromColumns(near.data(), near.size() / kFeatureFields, nullptr, nullptr);
+    const FeatureList visible = featuresFromColumns(near.data(), near.size() / kFeatureFields);
     // stview draws yellow in BGR order: an RGB image is drawn on with its channels swapped.
     if (rgb) cv::cvtColor(canvas, canvas, cv::COLOR_RGB2BGR);
     drawFeatures(visible, canvas, frame);
@@ -201,8 +209,8 @@ long render(const std::string& video, const py::array_t<double>& points, const s
     {
         py::gil_scoped_release release;
         cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-        const FeatureIndex index(featuresFromColumns(
-            table.data(), static_cast<std::size_t>(table.shape(0)), nullptr, nullptr));
+        const FeatureIndex index(
+            featuresFromColumns(table.data(), static_cast<std::size_t>(table.shape(0))));
         cv::VideoCapture capture;
         if (!openVideo(capture, settings.videoFile, settings.firstFrame, stderr)) {
             throw SystemFailure("could not open the video " + settings.videoFile);

@@ -28,12 +28,13 @@ class SystemFailure : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// (points (N, 7) float64, hog (N, 72) float32 or None, hof (N, 90) float32 or None).
+/// (points (N, 7) float64, blocks): blocks is a list of (name, float32 array (N, width)), the
+/// numbers after the seven fields in file order (track, trajectory, hog, hof, mbh as present).
 py::tuple readFeatures(const std::string& path);
 
-/// Writes the file stdetect writes, atomically. hog and hof: arrays or None.
+/// Writes the file stdetect writes, atomically. blocks: (name, float32 (N, width)) pairs.
 void writeFeatures(const std::string& path, const py::array_t<double>& points,
-                   const py::object& hog, const py::object& hof, const std::string& command);
+                   const py::sequence& blocks, const std::string& command);
 
 /**
  * Draws the points of @p points (N x 7, the file's columns) that stview shows in frame
@@ -58,8 +59,8 @@ long render(const std::string& video, const py::array_t<double>& points, const s
 
 /**
  * Runs stdetect's detection on @p video with the options as data, the GIL released; Ctrl-C
- * raises KeyboardInterrupt between frames. Returns (points, hog or None, hof or None) as
- * readFeatures does.
+ * raises KeyboardInterrupt between frames. Returns (points, blocks) as readFeatures
+ * does.
  * @throws OptionError for a refused option (ValueError naming the keyword).
  */
 py::tuple detect(const std::string& video, const DetectorChoice& detector,

@@ -27,14 +27,14 @@ PYBIND11_MODULE(_core, m) {
     });
 
     m.def("read_features", &sp::readFeatures, py::arg("path"),
-          "read_features(path) -> (points, hog, hof)\n\n"
-          "Parses a features file: points (N, 7) float64; hog (N, 72) and hof (N, 90) float32,\n"
-          "or None when the file holds no such columns. Skipped lines are reported on stderr.");
-    m.def("write_features", &sp::writeFeatures, py::arg("path"), py::arg("points"), py::arg("hog"),
-          py::arg("hof"), py::arg("command"),
-          "write_features(path, points, hog, hof, command)\n\n"
-          "Writes points (N, 7) float64 and hog (N, 72) / hof (N, 90) float32 (or None) as the\n"
-          "file stdetect writes, under its name only once complete.");
+          "read_features(path) -> (points, blocks)\n\n"
+          "Parses a features file: points (N, 7) float64; blocks a list of (name, float32\n"
+          "(N, width)) in file order, as the header names them. Skipped lines go to stderr.");
+    m.def("write_features", &sp::writeFeatures, py::arg("path"), py::arg("points"),
+          py::arg("blocks"), py::arg("command"),
+          "write_features(path, points, blocks, command)\n\n"
+          "Writes points (N, 7) float64 and the blocks, (name, float32 (N, width)) pairs, as\n"
+          "the file stdetect writes, under its name only once complete.");
     m.def("draw", &sp::draw, py::arg("image"), py::arg("points"), py::arg("frame"), py::arg("rgb"),
           "draw(image, points, frame, rgb)\n\n"
           "Draws the points (N, 7) stview shows in frame `frame` on image, uint8 (H, W, 3),\n"
@@ -66,13 +66,12 @@ PYBIND11_MODULE(_core, m) {
           "Renders as `stview --no-window -o output`, drawing points (N, 7); last, quality and\n"
           "bitrate (text as --bitrate takes it) may be None. Releases the GIL; Ctrl-C finishes\n"
           "the output, then raises.");
-    m.def(
-        "detect", &sp::detect, py::arg("video"), py::arg("detector"), py::arg("descriptors"),
-        py::arg("frames"), py::arg("threads"), py::arg("progress"),
-        "detect(video, detector, descriptors, frames, threads, progress) -> (points, hog, hof)\n\n"
-        "Runs stdetect's detection with a DetectorChoice, a DescriptorChoice and a FrameRange\n"
-        "(threads None: one per core). Releases the GIL; Ctrl-C raises KeyboardInterrupt\n"
-        "between frames.");
+    m.def("detect", &sp::detect, py::arg("video"), py::arg("detector"), py::arg("descriptors"),
+          py::arg("frames"), py::arg("threads"), py::arg("progress"),
+          "detect(video, detector, descriptors, frames, threads, progress) -> (points, blocks)\n\n"
+          "Runs stdetect's detection with a DetectorChoice, a DescriptorChoice and a FrameRange\n"
+          "(threads None: one per core). Releases the GIL; Ctrl-C raises KeyboardInterrupt\n"
+          "between frames.");
     py::class_<sp::Detector>(m, "Detector",
                              "Frame-by-frame detection on numpy frames (see stview.Detector).")
         .def(py::init<int, int, const stview::DetectorChoice&, const stview::DescriptorChoice&,
@@ -82,7 +81,7 @@ PYBIND11_MODULE(_core, m) {
              "Detector(width, height, detector, descriptors, first, threads, rgb): a\n"
              "DetectorChoice and a DescriptorChoice, the first frame's number.")
         .def("add", &sp::Detector::add, py::arg("frame"),
-             "add(frame) -> (points, hog, hof): frame uint8 (H, W) or (H, W, 3), C order.")
-        .def("finish", &sp::Detector::finish, "finish() -> (points, hog, hof): the rest.")
+             "add(frame) -> (points, blocks): frame uint8 (H, W) or (H, W, 3), C order.")
+        .def("finish", &sp::Detector::finish, "finish() -> (points, blocks): the rest.")
         .def_property_readonly("frames_added", &sp::Detector::framesAdded, "Frames added so far.");
 }

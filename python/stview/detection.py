@@ -82,7 +82,7 @@ def detect(video: Union[str, "os.PathLike[str]"], *, detector: str = "harris",
     frames = _core.FrameRange()
     frames.first = whole("first", first)
     frames.last = optional_whole("last", last)
-    return Features(*_core.detect(path, choice, wanted, frames,
+    return Features._from_blocks(*_core.detect(path, choice, wanted, frames,
                                   optional_whole("threads", threads), bool(progress)))
 
 
@@ -135,9 +135,9 @@ class Detector:
         if (frame.shape[1], frame.shape[0]) != self.size:
             raise ValueError(f"frame {number} is {frame.shape[1]}x{frame.shape[0]}, the "
                              f"Detector takes {self.size[0]}x{self.size[1]}")
-        return Features(*self._core.add(np.ascontiguousarray(frame)))
+        return Features._from_blocks(*self._core.add(np.ascontiguousarray(frame)))
 
     def finish(self) -> Features:
         """Ends the video (the last frame added is its last) and returns the remaining
         points. add() afterwards raises RuntimeError."""
-        return Features(*self._core.finish())
+        return Features._from_blocks(*self._core.finish())

@@ -45,25 +45,28 @@ def read_features(path: "os.PathLike[str] | str") -> Features:
     Records are the lines holding seven numbers; lines starting with '#' are comments,
     and other non-blank lines are skipped and reported on standard error with their count
     and the first one's number, as stview's loader reports them. Descriptors are read
-    when the header's "# columns:" line names them (hog[72], hof[90]), else when the first
+    when the header's "# columns:" line names them (hog[72], hof[90]; for trajectories
+    track[2(L + 1)], trajectory[2L], hog[96], hof[108], mbh[192]), else when the first
     record has 79 (HOG), 97 (HOF) or 169 (both) columns.
 
-    Returns Features: points (N, 7) float64, exactly the values of the file; hog (N, 72)
-    and hof (N, 90) float32 or None; an empty or header-only file gives no point. Raises
+    Returns Features: points (N, 7) float64, exactly the values of the file; the
+    descriptors float32 (hog (N, 72) and hof (N, 90) for the point detectors) or None,
+    tracks float64 (N, L + 1, 2) or None; an empty or header-only file gives no point. Raises
     FileNotFoundError, OSError, or ValueError naming the line when a record lacks its
     descriptor numbers, or when no line holds a record but some are not comments (not a
     features file: a video given for one, say), as stview refuses it.
     """
     path = _existing_file(path, "features file")
-    points, hog, hof = _core.read_features(path)
+    points, blocks = _core.read_features(path)
     if len(points) == 0 and _holds_other_lines(path):
         raise ValueError(f"the features file {path} holds no point record: not a features file")
-    return Features(points, hog, hof)
+    return Features._from_blocks(points, blocks)
 
 
 def write_features(path: "os.PathLike[str] | str", features: Features) -> None:
     """Writes features as the file stdetect writes: its header lines, then one line per
-    point (id x y t sigma2 tau2 value, exact), then the descriptors printed with %.4g.
+    point (id x y t sigma2 tau2 value, exact), then the track's points (exact floats) and
+    the descriptors printed with %.4g.
 
     The file appears under its name only once complete. read_features gives back the
     same points bit for bit, and writing what it read gives the same file. Raises
@@ -73,5 +76,4 @@ def write_features(path: "os.PathLike[str] | str", features: Features) -> None:
     if not isinstance(features, Features):
         raise TypeError(f"features: expected stview.Features, got {type(features).__name__}")
     command = " ".join(["python3", "stview.write_features", os.fspath(path)])
-    _core.write_features(_output_file(path), features.points, features.hog, features.hof,
-                         command)
+    _core.write_features(_output_file(path), features.points, features._blocks(), command)

@@ -142,6 +142,38 @@ def refused_frame(w):
     det.add(frames[0, :, 1:-1])
 
 
+def trajectory_features(n, rng, length=15):
+    """Features with every block a trajectory record carries, values a float32 holds."""
+    points = np.column_stack([np.arange(n), rng.integers(0, 99, (n, 3)),
+                              rng.random((n, 3)).astype(np.float32)])
+    tracks = rng.random((n, length + 1, 2)).astype(np.float32) * 300
+    blocks = {name: rng.random((n, width)).astype(np.float32)
+              for name, width in (("trajectory", 2 * length), ("hog", 96), ("hof", 108),
+                                  ("mbh", 192))}
+    return stview.Features(points, blocks["hog"], blocks["hof"], tracks=tracks,
+                           trajectory=blocks["trajectory"], mbh=blocks["mbh"])
+
+
+@pytest.mark.parametrize("n, keep", [(5, ("tracks", "trajectory", "hog", "hof", "mbh")),
+                                     (3, ("tracks", "mbh")), (0, ("tracks", "hof"))])
+def test_trajectory_blocks_round_trip(tmp_path, n, keep):
+    full = trajectory_features(n, np.random.default_rng(n))
+    f = stview.Features(full.points, **{name: getattr(full, name) for name in keep})
+    stview.write_features(tmp_path / "a.txt", f)
+    g = stview.read_features(tmp_path / "a.txt")
+    assert np.array_equal(g.tracks, f.tracks) and g.tracks.dtype == np.float64
+    assert np.array_equal(g.points, f.points)
+    for name in ("trajectory", "hog", "hof", "mbh"):
+        assert (getattr(g, name) is None) == (name not in keep)
+        if name in keep:  # %.4g of each float
+            assert np.allclose(getattr(g, name), getattr(f, name), rtol=1e-3, atol=0)
+    stview.write_features(tmp_path / "b.txt", g)
+    first, second = ((tmp_path / x).read_text().split("\n", 2)[2] for x in ("a.txt", "b.txt"))
+    assert first == second and "value track[32]" in (tmp_path / "a.txt").read_text()
+    both = stview.concat([g[:1], g[1:]])
+    assert np.array_equal(both.tracks, g.tracks) and len(both) == n
+
+
 BAD = [
     (refused_frame, RuntimeError, "after finish"),
     (lambda w: stview.detect(w / "none.avi"), FileNotFoundError, "none.avi"),
@@ -194,6 +226,13 @@ BAD = [
     (lambda w: stview.write_features(w / "no" / "x.txt", stview.Features(np.zeros((1, 7)))),
      FileNotFoundError, "no folder"),
     (lambda w: stview.Features(np.zeros((2, 7)), hog=np.zeros((2, 71))), ValueError, "hog"),
+    (lambda w: stview.Features(np.zeros((2, 7)), tracks=np.zeros((2, 16))), ValueError,
+     "tracks"),
+    (lambda w: stview.concat([trajectory_features(2, np.random.default_rng(0)),
+                              trajectory_features(2, np.random.default_rng(0), length=10)]),
+     ValueError, "differ in shape"),
+    (lambda w: (w / "track.txt").write_text("# columns: id x y t sigma2 tau2 value track[x]\n")
+     and stview.read_features(w / "track.txt"), ValueError, "track"),
 ]
 
 
