@@ -184,8 +184,9 @@ FeatureList streamed(const std::vector<cv::Mat>& video, const DetectorOptions& o
     int lag = 0;
     for (double tau2 : options.temporalVariances)
         lag = std::max(lag, 2 + half(2 * tau2) + half(tau2));
-    return streamed(video, options, first,
-                    [lag](const FeaturePoint&) { return std::pair{lag, lag + 3}; });
+    return streamed(video, options, first, [lag](const FeaturePoint&) {
+        return std::pair{lag, lag + 3};
+    });
 }
 
 // The streamed detector finds the points the whole-volume search finds, with the same response;
