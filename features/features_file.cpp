@@ -224,8 +224,8 @@ void appendReal(std::string& line, double value) {
     line.append(text, result.ptr);
 }
 
-// Writes the records, the first @p exact numbers of each array in their shortest exact float
-// form where @p isExact says so, the rest with "%.4g" of the float.
+// Writes the records, each array number i for which isExact(i) holds in its shortest exact float
+// form, the others with "%.4g" of the float.
 template <class IsExact>
 void writeRecords(std::ostream& out, const FeatureList& points, IsExact isExact) {
     std::string line;
