@@ -9,7 +9,7 @@ packages=(build-essential cmake pkg-config libopencv-dev libgtest-dev libgmock-d
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-venv
           python3-pip python3-setuptools python3-wheel slurm-wlm munge
           python3-sklearn python3-scipy python3-matplotlib libopenblas0-pthread
-          python3-opencv)
+          python3-opencv libhdf5-dev python3-h5py)
 
 missing=()
 for package in "${packages[@]}"; do
