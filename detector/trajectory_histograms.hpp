@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
-
 #include <opencv2/core.hpp>
 
 namespace stview {
@@ -52,19 +50,31 @@ class FrameHistograms {
     // Cell sums of one block: for every cell origin (x0, y0), x0 in [-16, width - 1] and y0 in
     // [-16, height - 1], the bins of the cell [x0, x0 + 16) x [y0, y0 + 16), bins innermost.
     // Origins further out cover the same clamped pixels as the nearest of these.
-    void addCells(const std::vector<float>& sums, int bins, int cx, int cy, float* out) const;
+    // Rows: origins y0 + 16; columns: (x0 + 16) * bins + bin.
+    void addCells(const cv::Mat& sums, int bins, int cx, int cy, float* out) const;
 
     TrajectoryBlocks blocks_;
     cv::Size size_;
-    int originsX_ = 0;  // width + 16
-    int originsY_ = 0;  // height + 16
-    std::vector<float> hog_, hof_, mbhx_, mbhy_;
+    int originsX_ = 0;                 // width + 16
+    int originsY_ = 0;                 // height + 16
+    cv::Mat hog_, hof_, mbhx_, mbhy_;  // CV_32FC1, empty when not built
 };
 
+// descriptors.hpp declares the point descriptors' four-bin stview::directionBin with the same
+// parameters: these two live in their own inline namespace, so that stview::directionBin names
+// this one where only this header is included, and stview::trajectory::directionBin names it
+// without ambiguity where both are (two functions, never one name with two definitions).
+inline namespace trajectory {
+
 /// floor(((theta + 22.5 deg) mod 360 deg) / 45 deg), theta = atan2(dy, dx), rows down; 0..7.
+/// Decided by comparing |dy| with tan(22.5 deg) |dx| and tan(67.5 deg) |dx| in double, which
+/// is the exact angle's bin for every pair of floats; signed zeros as atan2 treats them
+/// ((+-0, -0) and (+-0, x < 0) are 180 deg, bin 4).
 int directionBin(float dx, float dy);
 
 /// Scales v[0..n) to unit L2 length; all zeros stay zeros.
 void normaliseL2(float* v, std::size_t n);
+
+}  // namespace trajectory
 
 }  // namespace stview
