@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
+#include <opencv2/videoio.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,6 +24,7 @@
 #include "detector/video_detection.hpp"
 #include "features/feature_columns.hpp"
 #include "features/features_file.hpp"
+#include "features/hdf5/features_hdf5.hpp"
 #include "video/video_input.hpp"
 
 namespace stview {
@@ -108,6 +112,49 @@ void warnIfCut(const std::string& video, long framesRead, long framesAnnounced) 
     std::fprintf(stderr, "stdetect: warning: %s\n", report.warning.c_str());
 }
 
+bool isHdf5Name(const std::string& name) {
+    return name.size() > 3 && name.compare(name.size() - 3, 3, ".h5") == 0;
+}
+
+std::string numbersText(const std::vector<double>& values) {
+    std::string text;
+    char number[32];
+    for (const double value : values) {
+        std::snprintf(number, sizeof number, "%.17g", value);
+        text += (text.empty() ? "" : ",") + std::string(number);
+    }
+    return text;
+}
+
+// What an HDF5 features file records of its making: the detector and its options.
+FeaturesFileInfo fileInfo(const DetectSettings& settings, const std::string& commandLine) {
+    const DetectorOptions& options = settings.detector;
+    FeaturesFileInfo info;
+    info.command = commandLine;
+    info.detector = detectorName(options.kind);
+    info.detectorOptions =
+        "scales=" + numbersText(options.spatialVariances) + ":" +
+        numbersText(options.temporalVariances) + " k=" + numbersText({options.k}) +
+        " threshold=" + numbersText({options.threshold}) + " descriptors=" +
+        (options.hog && options.hof ? "hog,hof"
+         : options.hog              ? "hog"
+         : options.hof              ? "hof"
+                                    : "none") +
+        " frames=" + std::to_string(settings.firstFrame) + ":" + std::to_string(settings.lastFrame);
+    info.video = settings.videoFile;
+    return info;
+}
+
+// The video's frame size and rate, as its container says them (left unknown when it does not).
+void addVideoInfo(const std::string& video, FeaturesFileInfo& info) {
+    cv::VideoCapture capture(video);
+    if (!capture.isOpened()) return;
+    info.width = static_cast<int>(capture.get(cv::CAP_PROP_FRAME_WIDTH));
+    info.height = static_cast<int>(capture.get(cv::CAP_PROP_FRAME_HEIGHT));
+    const double rate = capture.get(cv::CAP_PROP_FPS);
+    if (std::isfinite(rate) && rate > 0) info.frameRate = rate;
+}
+
 }  // namespace
 
 namespace {
@@ -147,17 +194,28 @@ int detectOnce(int argc, const char* const* argv) {
     std::signal(SIGTERM, onInterrupt);
 
     try {
-        OutputFile output(toFile ? settings.outputFile : "-");
-        std::ostream& out = output.stream();
         std::string commandLine;
         for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
+        const ColumnLayout layout =
+            pointDescriptorLayout(settings.detector.hog, settings.detector.hof);
+        // An output named *.h5 is written in HDF5 form, any other as text.
+        std::optional<OutputFile> output;
+        std::optional<Hdf5FeaturesWriter> hdf5;
+        if (toFile && isHdf5Name(settings.outputFile)) {
+            hdf5.emplace(settings.outputFile, layout, fileInfo(settings, commandLine));
+        } else {
+            output.emplace(toFile ? settings.outputFile : "-");
+        }
         DetectionSteps steps;
         steps.started = [&] {
-            writeFeatureHeader(out, commandLine,
-                               pointDescriptorLayout(settings.detector.hog, settings.detector.hof));
+            if (output) writeFeatureHeader(output->stream(), commandLine, layout);
         };
         steps.take = [&](FeatureList& points) {
-            writeFeatures(out, points);
+            if (hdf5) {
+                hdf5->append(points);
+            } else {
+                writeFeatures(output->stream(), points);
+            }
             report.points += static_cast<long long>(points.size());
         };
         steps.stop = [] { return interrupted != 0; };
@@ -175,7 +233,12 @@ int detectOnce(int argc, const char* const* argv) {
                 toFile ? "no output written" : "standard output holds a partial features file");
             return kDetectInterrupted;
         }
-        output.commit();
+        if (hdf5) {
+            addVideoInfo(settings.videoFile, hdf5->info());
+            hdf5->commit();
+        } else {
+            output->commit();
+        }
     } catch (const VideoFailure& problem) {
         // The video opener's own line (when it wrote one) says what the system could not do;
         // this one says what stdetect could not do.

@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/highgui.hpp>
 
+#include "features/feature_columns.hpp"
 #include "features/features_file.hpp"
+#include "features/hdf5/features_hdf5.hpp"
 #include "video/video_input.hpp"
 #include "viewer/display.hpp"
 #include "viewer/feature_index.hpp"
@@ -66,7 +69,19 @@ int runViewer(int argc, const char* const* argv) {
         cv::namedWindow(kWindowName, cv::WINDOW_NORMAL);
     }
     FeatureList points;
-    const FeaturesLoad load = loadFeatures(settings.featuresFile, points);
+    FeaturesLoad load = FeaturesLoad::Loaded;
+    if (isHdf5File(settings.featuresFile)) {
+        // The HDF5 form says in one line what is wrong with a file it refuses.
+        try {
+            points = featuresFromColumns(readHdf5Features(settings.featuresFile));
+        } catch (const std::exception& problem) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s; nothing is played\n", problem.what());
+            return kExitFailed;
+        }
+    } else {
+        load = loadFeatures(settings.featuresFile, points);
+    }
     if (load != FeaturesLoad::Loaded) {
         // Drawing nothing would look like a video without points: a failure, said as one.
         std::fflush(stdout);
