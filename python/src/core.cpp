@@ -15,6 +15,7 @@
 #include "detector/video_detection.hpp"
 #include "features/feature_columns.hpp"
 #include "features/features_file.hpp"
+#include "features/hdf5/features_hdf5.hpp"
 #include "video/video_input.hpp"
 #include "viewer/feature_index.hpp"
 #include "viewer/overlay.hpp"
@@ -117,11 +118,19 @@ py::tuple readFeatures(const std::string& path) {
     FeatureColumns columns;
     {
         py::gil_scoped_release release;
-        std::string text;
-        if (!readFeaturesText(path, text)) throw SystemFailure("cannot read " + path);
-        FeatureParseReport report;
-        columns = parseFeatureColumns(text, report);
-        reportSkippedLines(path, report);
+        if (isHdf5File(path)) {
+            try {
+                columns = readHdf5Features(path);
+            } catch (const Hdf5FeaturesError& refused) {
+                throw std::invalid_argument(refused.what());
+            }
+        } else {
+            std::string text;
+            if (!readFeaturesText(path, text)) throw SystemFailure("cannot read " + path);
+            FeatureParseReport report;
+            columns = parseFeatureColumns(text, report);
+            reportSkippedLines(path, report);
+        }
     }
     return toArrays(std::move(columns));
 }
@@ -135,6 +144,19 @@ void writeFeatures(const std::string& path, const py::array_t<double>& points,
     ColumnLayout layout;
     for (const BlockView& view : views) layout.push_back(view.shape);
     py::gil_scoped_release release;
+    if (path.size() > 3 && path.compare(path.size() - 3, 3, ".h5") == 0) {
+        featuresFromColumns(table.data(), rows);  // refuses what the text could not hold
+        try {
+            FeaturesFileInfo info;
+            info.command = command;
+            Hdf5FeaturesWriter writer(path, layout, info);
+            writer.append(table.data(), rows, views);
+            writer.commit();
+        } catch (const Hdf5FeaturesError& failure) {
+            throw SystemFailure(failure.what());
+        }
+        return;
+    }
     const FeatureList list = featuresFromColumns(table.data(), rows, views);
     try {
         OutputFile output(path);

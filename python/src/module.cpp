@@ -7,6 +7,7 @@
 #include "core.hpp"
 #include "detector/detector_options.hpp"
 #include "detector/memory.hpp"
+#include "features/hdf5/features_hdf5.hpp"
 
 namespace py = pybind11;
 namespace sp = stview::python;
@@ -28,8 +29,14 @@ PYBIND11_MODULE(_core, m) {
 
     m.def("read_features", &sp::readFeatures, py::arg("path"),
           "read_features(path) -> (points, blocks)\n\n"
-          "Parses a features file: points (N, 7) float64; blocks a list of (name, float32\n"
+          "Reads a features file, text or HDF5 (told by content): points (N, 7) float64;\n"
+          "blocks a list of (name, float32\n"
           "(N, width)) in file order, as the header names them. Skipped lines go to stderr.");
+    m.def(
+        "is_hdf5_file", [](const std::string& path) { return stview::isHdf5File(path); },
+        py::arg("path"),
+        "is_hdf5_file(path) -> bool\n\nTrue when the file starts with HDF5's signature (or holds\n"
+        "it after a user block): a features file in HDF5 form.");
     m.def("write_features", &sp::writeFeatures, py::arg("path"), py::arg("points"),
           py::arg("blocks"), py::arg("command"),
           "write_features(path, points, blocks, command)\n\n"

@@ -53,16 +53,17 @@ def list_videos(in_dir: pathlib.Path) -> list[str]:
     return sorted(found, key=os.fsencode)
 
 
-def output_names(videos: Sequence[str]) -> dict[str, str]:
+def output_names(videos: Sequence[str], extension: str = ".txt") -> dict[str, str]:
     """The features file of each video, relative to the output folder: the video's path
-    with '.txt' for its extension, or with '.txt' added when two videos of one folder
-    share a name but not an extension (so no two videos write one file)."""
+    with `extension` ('.txt', or '.h5' for the HDF5 form) for its extension, or with it
+    added when two videos of one folder share a name but not an extension (so no two videos
+    write one file)."""
     stems: dict[str, int] = {}
     for video in videos:
         stem = video.rsplit(".", 1)[0]
         stems[stem] = stems.get(stem, 0) + 1
-    return {video: video + ".txt" if stems[video.rsplit(".", 1)[0]] > 1
-            else video.rsplit(".", 1)[0] + ".txt" for video in videos}
+    return {video: video + extension if stems[video.rsplit(".", 1)[0]] > 1
+            else video.rsplit(".", 1)[0] + extension for video in videos}
 
 
 def to_do(videos: Sequence[str], names: dict[str, str],
@@ -236,11 +237,21 @@ def apply_report(result: Result, report: dict | None) -> None:
 
 
 def count_points(path: pathlib.Path) -> int:
-    """The records of a features file (its lines not starting with '#')."""
+    """The records of a features file (its lines not starting with '#'; for the HDF5 form,
+    its points' rows, when the compiled module is there to read them, else 0)."""
     try:
+        with path.open("rb") as start:
+            hdf5 = start.read(8) == b"\x89HDF\r\n\x1a\n"
+        if hdf5:
+            try:
+                from stview import _core
+            except ImportError:
+                return 0
+            return len(_core.read_features(str(path))[0])
+
         with path.open("rb") as lines:
             return sum(1 for line in lines if not line.startswith(b"#"))
-    except OSError:
+    except (OSError, ValueError):
         return 0
 
 

@@ -23,9 +23,11 @@ from . import (DEFAULT_FRAME, ME, DatasetError, Result, Summary, check_user_opti
 from . import engines
 from .engines import Plan, say
 
-USAGE = """usage: detect-dataset.sh [-j N] [--sshloginfile FILE [--shared]] IN_DIR OUT_DIR [-- stdetect options]
+USAGE = """usage: detect-dataset.sh [-j N] [--sshloginfile FILE [--shared]] [--format h5|txt]
+                         IN_DIR OUT_DIR [-- stdetect options]
        detect-dataset.sh --slurm [--per-task N] [--cpus-per-task N] [--sbatch OPTION]... [--no-wait]
-                         IN_DIR OUT_DIR [-- stdetect options]"""
+                         [--format h5|txt] IN_DIR OUT_DIR [-- stdetect options]
+--format: the features files' form, text (.txt, the default) or HDF5 (.h5)"""
 
 # sbatch options the runner sets itself.
 OWN_SBATCH = re.compile(r"-a|--array|-J|--job-name|-o|--output|-e|--error|--open-mode|--wrap"
@@ -47,6 +49,7 @@ class Arguments:
     no_wait: bool = False
     sbatch: list[str] = field(default_factory=list)
     options: list[str] = field(default_factory=list)
+    format: str = "txt"  # of the features files: txt or h5
 
 
 def bad(message: str) -> DatasetError:
@@ -67,7 +70,8 @@ def parse(argv: list[str]) -> Arguments | None:
         word = argv[k]
         if word in ("-h", "--help"):
             return None
-        if word in ("-j", "--jobs", "--sshloginfile", "--per-task", "--cpus-per-task", "--sbatch"):
+        if word in ("-j", "--jobs", "--sshloginfile", "--per-task", "--cpus-per-task", "--sbatch",
+                    "--format"):
             if k + 1 >= len(argv):
                 raise bad(f"{word} needs a value")
             if word == "--sbatch":
@@ -89,6 +93,9 @@ def parse(argv: list[str]) -> Arguments | None:
     if len(positional) != 2:
         raise bad("need IN_DIR and OUT_DIR")
     args.in_dir, args.out_dir = positional
+    args.format = values.get("--format", "txt")
+    if args.format not in ("h5", "txt"):
+        raise bad(f"--format is h5 or txt, not '{args.format}'")
     jobs = values.get("-j")
     if jobs is not None and not positive(jobs):
         raise bad(f"-j needs a positive number of jobs, not '{jobs}'")
@@ -159,7 +166,7 @@ def run(args: Arguments, scratch: pathlib.Path) -> Summary | None:
     probe_options(stdetect, args.options, scratch)
 
     videos = list_videos(in_dir)
-    names = output_names(videos)
+    names = output_names(videos, "." + args.format)
     job = engines.queued_array(out_dir) if args.slurm else None
     share = args.per_task or 0
     if job is not None:

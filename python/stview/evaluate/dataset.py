@@ -56,10 +56,10 @@ def list_videos(dataset: pathlib.Path) -> list[Video]:
     return videos
 
 
-def features_names(videos: list[Video]) -> dict[str, str]:
+def features_names(videos: list[Video], form: str = "txt") -> dict[str, str]:
     """The features file of each video, relative to the features folder, as the dataset
-    runner names it (stview.dataset.output_names)."""
-    return runner.output_names([video.path for video in videos])
+    runner names it (stview.dataset.output_names) for the form ("txt" or "h5")."""
+    return runner.output_names([video.path for video in videos], "." + form)
 
 
 def read_split_file(path: pathlib.Path, videos: list[Video]) -> set[str]:

@@ -20,6 +20,9 @@ from .output import write_atomically
 
 DESCRIPTORS = "hog,hof"
 RECORD = "detector-options.json"
+# The features files' form the evaluation makes (the dataset runner's --format): HDF5. An
+# OUT whose record names no form was made with text features, read as they are.
+FORMAT = "h5"
 
 
 def _error(error: runner.DatasetError) -> Exception:
@@ -53,6 +56,20 @@ def check_stdetect_options(options: list[str]) -> None:
         raise BadArguments(f"the stdetect options after --: {lines[-1] if lines else 'refused'}")
 
 
+def features_format(out: pathlib.Path) -> str:
+    """The form of OUT's features files, "h5" or "txt": the one OUT/detector-options.json
+    names, txt for a record that names none (made with text features), FORMAT for an OUT
+    without a record."""
+    try:
+        made = json.loads((out / RECORD).read_text(encoding="utf-8"))
+    except FileNotFoundError:
+        return FORMAT
+    except (OSError, ValueError):
+        return "txt"  # check_options reports the unreadable record
+    form = made.get("format", "txt") if isinstance(made, dict) else "txt"
+    return form if form in ("h5", "txt") else "txt"
+
+
 def check_options(out: pathlib.Path, options: list[str]) -> bool:
     """Records the stdetect options of OUT's features in OUT/detector-options.json on the
     first run; a later run must ask for the same ones (BadArguments otherwise: features made
@@ -64,12 +81,12 @@ def check_options(out: pathlib.Path, options: list[str]) -> bool:
             made = json.loads(record.read_text(encoding="utf-8"))
         except (OSError, ValueError) as error:
             raise Failed(f"cannot read {record}: {error}") from None
-        if made != wanted:
+        if {key: value for key, value in made.items() if key != "format"} != wanted:
             raise BadArguments(
                 f"{out}/features were made with the stdetect options {made.get('stdetect')!r}, not "
                 f"{options!r}: give the same options after --, or another OUT")
         return False
-    write_atomically(record, json.dumps(wanted, indent=2) + "\n")
+    write_atomically(record, json.dumps({**wanted, "format": FORMAT}, indent=2) + "\n")
     return True
 
 
@@ -109,6 +126,7 @@ def detect_dataset(dataset: pathlib.Path, features: pathlib.Path, options: list[
     made by this call), an interruption KeyboardInterrupt."""
     made = not features.exists()
     argv = (["-j", str(jobs)] if jobs is not None else []) + [
+        "--format", features_format(features.parent),
         str(dataset), str(features), "--", "--descriptors", DESCRIPTORS, *options]
     sys.stderr.flush()
     try:

@@ -94,7 +94,7 @@ def evaluate(settings: Settings) -> Results:
     note(f"{len(videos)} videos of {len(classes)} classes: {len(train)} to train, {len(test)} to test")
 
     features_dir = settings.out / "features"
-    names = dataset.features_names(videos)
+    names = dataset.features_names(videos, detection.features_format(settings.out))
     with Stage("features", times):
         created = detection.check_options(settings.out, settings.detector_options)
         try:
