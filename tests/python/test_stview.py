@@ -6,6 +6,7 @@ import subprocess
 import sys
 import time
 
+import h5py
 import numpy as np
 import pytest
 
@@ -174,6 +175,62 @@ def test_trajectory_blocks_round_trip(tmp_path, n, keep):
     assert np.array_equal(both.tracks, g.tracks) and len(both) == n
 
 
+@pytest.mark.parametrize("n, keep", [(5, ("tracks", "trajectory", "hog", "hof", "mbh")),
+                                     (4, ("hog", "hof")), (3, ()), (0, ("tracks", "hof"))])
+def test_hdf5_round_trip(tmp_path, n, keep):
+    """text -> HDF5 -> text gives the same records; h5py reads the layout the README gives."""
+    full = trajectory_features(n, np.random.default_rng(n))
+    stview.write_features(tmp_path / "a.txt",
+                          stview.Features(full.points, **{k: getattr(full, k) for k in keep}))
+    t = stview.read_features(tmp_path / "a.txt")
+    stview.write_features(tmp_path / "a.h5", t)
+    h = stview.read_features(tmp_path / "a.h5")
+    for name in ("points",) + stview.features.BLOCKS:
+        a, b = getattr(t, name), getattr(h, name)
+        assert (a is None and b is None) or (a.dtype == b.dtype and np.array_equal(a, b))
+    stview.write_features(tmp_path / "b.txt", h)
+    first, second = ((tmp_path / x).read_text().split("\n", 2)[2] for x in ("a.txt", "b.txt"))
+    assert first == second
+    with h5py.File(tmp_path / "a.h5", "r") as file:
+        names = {"tracks": "tracks"}
+        assert set(file) == {"points"} | {names.get(k, k) for k in keep}
+        assert file["points"].dtype == np.float64 and np.array_equal(file["points"][:], t.points)
+        if "tracks" in keep:
+            assert file["tracks"].shape == (n, 16, 2) and file["tracks"].dtype == np.float64
+        assert file.attrs["format_version"] == 1 and "a.h5" in file.attrs["command"]
+
+
+def test_hdf5_from_stdetect_is_exact(work):
+    """stdetect -o .h5 holds detect()'s values unrounded; stview plays it."""
+    subprocess.run([STDETECT, "-v", str(work / "clip.avi"), "-o", str(work / "clip.h5"),
+                    "--quiet", "--descriptors", "hog,hof"], check=True)
+    f = stview.read_features(work / "clip.h5")
+    d = stview.detect(work / "clip.avi", descriptors="hog,hof", threads=1)
+    assert len(f) > 10 and f.points.tobytes() == d.points.tobytes()
+    assert f.hog.tobytes() == d.hog.tobytes() and f.hof.tobytes() == d.hof.tobytes()
+    with h5py.File(work / "clip.h5", "r") as file:
+        assert list(file.attrs["frame_size"]) == [128, 96] and file.attrs["detector"] == "harris"
+    played = subprocess.run([os.environ["STVIEW"], "--no-window", "-v", str(work / "clip.avi"),
+                             "-f", str(work / "clip.h5"), "-o", str(work / "h5.mp4")],
+                            capture_output=True, text=True)
+    assert played.returncode == 0 and f"load {len(f)} features" in played.stdout
+
+
+def hdf5_file(path, version=1, **datasets):
+    """A file made with h5py: the datasets given (name=array) and a format_version."""
+    with h5py.File(path, "w") as file:
+        file.attrs["format_version"] = version
+        for name, values in datasets.items():
+            file[name] = values
+    return path
+
+
+def cut_hdf5(w):
+    stview.write_features(w / "cut.h5", stview.Features(np.zeros((3000, 7)), np.zeros((3000, 72))))
+    (w / "cut.h5").write_bytes((w / "cut.h5").read_bytes()[:200000])
+    return stview.read_features(w / "cut.h5")
+
+
 BAD = [
     (refused_frame, RuntimeError, "after finish"),
     (lambda w: stview.detect(w / "none.avi"), FileNotFoundError, "none.avi"),
@@ -233,6 +290,20 @@ BAD = [
      ValueError, "differ in shape"),
     (lambda w: (w / "track.txt").write_text("# columns: id x y t sigma2 tau2 value track[x]\n")
      and stview.read_features(w / "track.txt"), ValueError, "track"),
+    (cut_hdf5, ValueError, "cut.h5: .*truncated"),
+    (lambda w: stview.read_features(hdf5_file(w / "a.h5", hog=np.zeros((2, 72), np.float32))),
+     ValueError, "a.h5: holds no dataset points"),
+    (lambda w: stview.read_features(hdf5_file(w / "a.h5", points=np.zeros((2, 7), np.int32))),
+     ValueError, "points does not hold floating-point numbers"),
+    (lambda w: stview.read_features(hdf5_file(w / "a.h5", points=np.zeros((2, 8)))),
+     ValueError, "points is 2 x 8, not N x 7"),
+    (lambda w: stview.read_features(hdf5_file(w / "a.h5", points=np.zeros((2, 7)),
+                                              hof=np.zeros((3, 90), np.float32))),
+     ValueError, "hof has 3 rows, points 2"),
+    (lambda w: stview.read_features(hdf5_file(w / "a.h5", 2, points=np.zeros((2, 7)))),
+     ValueError, "format version 2 is newer"),
+    (lambda w: stview.write_features(w / "x.h5", stview.Features([[0, 0.5, 0, 0, 4, 2, 1]])),
+     ValueError, "x = 0.5"),
 ]
 
 
@@ -242,3 +313,4 @@ def test_bad_input_raises_and_harms_nothing(work, call, error, words, monkeypatc
     with pytest.raises(error, match=words):
         call(work)
     assert not (work / "x.txt").exists() and not (work / "x.mp4").exists()
+    assert not (work / "x.h5").exists() and not list(work.glob(".*partial*"))
