@@ -18,6 +18,7 @@
 #include "viewer/player.hpp"
 #include "viewer/render.hpp"
 #include "viewer/settings.hpp"
+#include "viewer/viewed_features.hpp"
 
 namespace stview {
 
@@ -73,14 +74,16 @@ int runViewer(int argc, const char* const* argv) {
     if (isHdf5File(settings.featuresFile)) {
         // The HDF5 form says in one line what is wrong with a file it refuses.
         try {
-            points = featuresFromColumns(readHdf5Features(settings.featuresFile));
+            const FeatureColumns columns = readHdf5Features(settings.featuresFile);
+            points = featuresFromColumns(columns.points.data(), columns.size());
+            attachTracks(points, columns);
         } catch (const std::exception& problem) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s; nothing is played\n", problem.what());
             return kExitFailed;
         }
     } else {
-        load = loadFeatures(settings.featuresFile, points);
+        load = loadViewedFeatures(settings.featuresFile, points);
     }
     if (load != FeaturesLoad::Loaded) {
         // Drawing nothing would look like a video without points: a failure, said as one.

@@ -56,7 +56,19 @@ FeatureIndex::FeatureIndex(const FeatureList& points, CircleColours colours) {
     std::vector<Entry> entries;
     entries.reserve(points.size());
     int largestRadius = -1;
+    std::vector<cv::Point> pixels;
     for (const FeaturePoint& point : points) {
+        if (const cv::Mat* track = trackOf(point)) {
+            if (!trackPixels(*track, pixels)) continue;
+            const cv::Vec3b colour =
+                colours == CircleColours::ByScale ? scaleColour(point.spatialVariance) : kYellow;
+            tracks_.push_back(
+                {trackFirstFrame(point, *track), trackPixels_.size(), track->rows, colour});
+            trackPixels_.insert(trackPixels_.end(), pixels.begin(), pixels.end());
+            trackSpan_ = std::max(trackSpan_, track->rows - 1);
+            largestRadius = std::max(largestRadius, kTrackHeadRadius);
+            continue;
+        }
         const std::int64_t distance = largestDistance(point.temporalVariance);
         const int size = markerSize(point.spatialVariance);
         if (distance < 0 || size < 0) continue;
@@ -82,6 +94,8 @@ FeatureIndex::FeatureIndex(const FeatureList& points, CircleColours colours) {
     }
     std::sort(brief_.begin(), brief_.end(),
               [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    std::stable_sort(tracks_.begin(), tracks_.end(),
+                     [](const Track& a, const Track& b) { return a.first < b.first; });
     for (int radius = 0; radius <= largestRadius; ++radius) {
         const int reach = radius + kMargin;
         stamps_.push_back(makeStamp(radius, reach, reach, reach, reach));
@@ -133,6 +147,26 @@ void FeatureIndex::drawEntry(cv::Mat& frame, const Entry& entry) const {
     stampAt(frame, found->second, entry.x, static_cast<int>(row), entry.colour);
 }
 
+void FeatureIndex::drawTrackAt(cv::Mat& frame, const Track& track, int step) const {
+    // The points so far, at their rows in this frame.
+    const cv::Point* from = trackPixels_.data() + track.offset;
+    scratch_.resize(static_cast<std::size_t>(step) + 1);
+    for (int i = 0; i <= step; ++i) {
+        const std::int64_t row = static_cast<std::int64_t>(frame.rows) - from[i].y;
+        if (row > std::numeric_limits<int>::max()) return;
+        scratch_[static_cast<std::size_t>(i)] = {from[i].x, static_cast<int>(row)};
+    }
+    if (step > 0) {
+        const cv::Point* first = scratch_.data();
+        const int count = step + 1;
+        cv::polylines(frame, &first, &count, 1, false,
+                      cv::Scalar(track.colour[0], track.colour[1], track.colour[2]), 1, cv::LINE_8,
+                      0);
+    }
+    // The head, drawn as any circle of that radius is (y back from the bottom).
+    drawEntry(frame, {0, 0, from[step].x, from[step].y, kTrackHeadRadius, track.colour});
+}
+
 int FeatureIndex::draw(cv::Mat& frame, int frameNumber) const {
     int drawn = 0;
     const std::int64_t n = frameNumber;
@@ -148,6 +182,16 @@ int FeatureIndex::draw(cv::Mat& frame, int frameNumber) const {
     for (const Entry& e : lasting_) {
         if (e.first <= n && n <= e.last) {
             drawEntry(frame, e);
+            ++drawn;
+        }
+    }
+    // Tracks drawn in frame n start no earlier than n - trackSpan_.
+    auto track = std::lower_bound(tracks_.begin(), tracks_.end(), n - trackSpan_,
+                                  [](const Track& k, std::int64_t f) { return k.first < f; });
+    for (; track != tracks_.end() && track->first <= n; ++track) {
+        const std::int64_t step = n - track->first;
+        if (step < track->count) {
+            drawTrackAt(frame, *track, static_cast<int>(step));
             ++drawn;
         }
     }

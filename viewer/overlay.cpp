@@ -55,6 +55,51 @@ int markerSize(double spatialVariance) {
     return static_cast<int>(spatialVariance);
 }
 
+const cv::Mat* trackOf(const FeaturePoint& point) {
+    const cv::Mat* track = point.matrix.get();
+    return track != nullptr && track->type() == CV_64FC1 && track->cols == 2 && track->rows > 0
+               ? track
+               : nullptr;
+}
+
+std::int64_t trackFirstFrame(const FeaturePoint& point, const cv::Mat& track) {
+    return static_cast<std::int64_t>(point.t) - (track.rows - 1) / 2;
+}
+
+bool trackPixels(const cv::Mat& track, std::vector<cv::Point>& pixels) {
+    pixels.resize(static_cast<std::size_t>(track.rows));
+    for (int i = 0; i < track.rows; ++i) {
+        const double* xy = track.ptr<double>(i);
+        for (int c = 0; c < 2; ++c) {
+            if (!(std::fabs(xy[c]) <= kFarthestTrackPoint)) return false;  // NaN too
+        }
+        pixels[static_cast<std::size_t>(i)] = {static_cast<int>(std::lround(xy[0])),
+                                               static_cast<int>(std::lround(xy[1]))};
+    }
+    return true;
+}
+
+void drawTrack(cv::Mat& frame, const FeaturePoint& point, int frameNumber,
+               const cv::Vec3b& colour) {
+    const cv::Mat* track = trackOf(point);
+    if (track == nullptr) return;
+    const std::int64_t step = frameNumber - trackFirstFrame(point, *track);
+    if (step < 0 || step >= track->rows) return;
+    std::vector<cv::Point> pixels;
+    if (!trackPixels(*track, pixels)) return;
+    pixels.resize(static_cast<std::size_t>(step) + 1);
+    for (cv::Point& p : pixels) {
+        const std::int64_t row = static_cast<std::int64_t>(frame.rows) - p.y;
+        if (row > std::numeric_limits<int>::max()) return;
+        p.y = static_cast<int>(row);
+    }
+    const cv::Point* first = pixels.data();
+    const int count = static_cast<int>(pixels.size());
+    cv::polylines(frame, &first, &count, 1, false, cv::Scalar(colour[0], colour[1], colour[2]), 1,
+                  cv::LINE_8, 0);
+    drawCircleOfRadius(frame, pixels.back().x, pixels.back().y, kTrackHeadRadius, colour);
+}
+
 bool isVisibleInFrame(const FeaturePoint& point, int frameNumber) {
     const std::int64_t distance = std::llabs(static_cast<std::int64_t>(frameNumber) - point.t);
     return static_cast<double>(distance) < std::sqrt(point.temporalVariance);
@@ -62,6 +107,10 @@ bool isVisibleInFrame(const FeaturePoint& point, int frameNumber) {
 
 void drawFeatures(const FeatureList& points, cv::Mat& frame, int frameNumber) {
     for (const FeaturePoint& point : points) {
+        if (trackOf(point) != nullptr) {
+            drawTrack(frame, point, frameNumber);
+            continue;
+        }
         if (!isVisibleInFrame(point, frameNumber)) continue;
         const int size = markerSize(point.spatialVariance);
         if (size < 0) continue;

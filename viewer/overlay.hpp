@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <opencv2/core.hpp>
+#include <vector>
 
 #include "features/feature_point.hpp"
 
@@ -41,9 +43,44 @@ cv::Vec3b scaleColour(double spatialVariance);
  * @p frameNumber, i.e. |frameNumber - t| < sqrt(temporalVariance), as a circle
  * of size = spatialVariance truncated to an int, at column x and at row
  * (image height - y): features files count rows from the bottom. A negative or
- * NaN spatial variance draws nothing; one beyond int's range is clamped.
+ * NaN spatial variance draws nothing; one beyond int's range is clamped. A record
+ * with a track (trackOf) is drawn as drawTrack draws it instead of as a circle.
  */
 void drawFeatures(const FeatureList& points, cv::Mat& frame, int frameNumber);
+
+/**
+ * @brief A record's track, when it carries one: its attached matrix, (L + 1) x 2 CV_64FC1,
+ * the x and y (counted from the bottom) of the trajectory's points in frames t0 ... t0 + L,
+ * t0 = t - floor(L / 2). Null for a record without one (a circle).
+ */
+const cv::Mat* trackOf(const FeaturePoint& point);
+
+/// The first frame t0 of a track record (see trackOf).
+std::int64_t trackFirstFrame(const FeaturePoint& point, const cv::Mat& track);
+
+/// Tracks' points are drawn only within this many pixels of the origin: further ones (or
+/// ones that are not numbers) leave the whole track undrawn.
+constexpr int kFarthestTrackPoint = 1 << 28;
+
+/**
+ * @brief The track's points as pixels: (lround(x), lround(y)), y still counted from the
+ * bottom. False (and @p pixels unspecified) when a coordinate is not a finite number within
+ * kFarthestTrackPoint.
+ */
+bool trackPixels(const cv::Mat& track, std::vector<cv::Point>& pixels);
+
+/// The radius of the circle at a track's newest point.
+constexpr int kTrackHeadRadius = 2;
+
+/**
+ * @brief Draws a track as it stands in frame @p frameNumber on an 8-bit, 3-channel @p frame:
+ * on frames t0 ... t0 + L, the polyline (thickness 1, 8-connected, open) through its points
+ * up to that frame's, at rows height - lround(y), and the marker's circle (thickness 3) of
+ * radius kTrackHeadRadius at that frame's point. Other frames, and tracks trackPixels
+ * refuses, draw nothing.
+ */
+void drawTrack(cv::Mat& frame, const FeaturePoint& point, int frameNumber,
+               const cv::Vec3b& colour = kYellow);
 
 /// True when the point is drawn in frame @p frameNumber.
 bool isVisibleInFrame(const FeaturePoint& point, int frameNumber);

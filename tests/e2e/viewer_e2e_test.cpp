@@ -11,6 +11,7 @@
 #include "features/features_file.hpp"
 #include "tests/e2e/harness.hpp"
 #include "viewer/overlay.hpp"
+#include "viewer/viewed_features.hpp"
 
 namespace stview::e2e {
 namespace {
@@ -88,6 +89,34 @@ TEST(Viewer, WritesExactlyTheRequestedFramesWithTheirCircles) {
             EXPECT_FALSE(isYellow(frames[k].at<cv::Vec3b>(40, 64)));
             EXPECT_FALSE(isYellow(frames[k].at<cv::Vec3b>(34, 20)));
         }
+    }
+}
+
+// A trajectories file: its track drawn on frames t0 = 20 - 1 ... 22 as the line through the
+// points so far and the newest one's dot, nothing before or after, the circle never.
+TEST(Viewer, DrawsEachTrackOnItsFrames) {
+    writeFile(scratch("track.txt"),
+              "# columns: id x y t sigma2 tau2 value track[8]\n"
+              "0 50 31 20 64 2.25 70 20 40 40 40 60 30 80 20\n");
+    const std::string out = scratch("track.avi");
+    const RunResult run =
+        view({"-v", scratch("count.avi"), "-f", scratch("track.txt"), "-o", out, "--no-window"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<cv::Mat> frames = readAllFrames(out), drawn = readAllFrames(scratch("count.avi"));
+    ASSERT_EQ(frames.size(), drawn.size());
+    FeatureList points;
+    ASSERT_EQ(loadViewedFeatures(scratch("track.txt"), points), FeaturesLoad::Loaded);
+    const cv::Point heads[] = {{20, 24}, {40, 24}, {60, 34}, {80, 44}};
+    for (int n = 16; n < 26; ++n) {
+        SCOPED_TRACE(n);
+        drawFeatures(points, drawn[n], n);
+        EXPECT_GE(cv::PSNR(frames[n], drawn[n]), 25);  // 1-pixel lines lose most to MPEG-4
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(isYellow(frames[n].at<cv::Vec3b>(heads[k])), n >= 19 + k && n <= 22);
+        // The first segment's middle, and the record's circle (radius 24 around (50, 33)).
+        const cv::Vec3b line = frames[n].at<cv::Vec3b>(24, 30);
+        EXPECT_EQ(line[1] + line[2] > 300, n >= 20 && n <= 22) << line;
+        EXPECT_FALSE(isYellow(frames[n].at<cv::Vec3b>(33, 26)));
     }
 }
 

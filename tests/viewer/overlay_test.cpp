@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 
 #include "viewer/feature_index.hpp"
@@ -116,6 +117,40 @@ TEST(FeatureIndex, ClippedCirclesMatchOpenCvAtEveryBorderPosition) {
             }
         }
     }
+}
+
+// A record carrying the track (x, y from the bottom) of points.size() frames.
+FeaturePoint tracked(int t, const std::vector<cv::Point2d>& points, double spatial = 28.4) {
+    FeaturePoint p = point(0, 0, t, spatial, 56.25);
+    p.matrix = std::make_shared<cv::Mat>(static_cast<int>(points.size()), 2, CV_64FC1);
+    for (std::size_t i = 0; i < points.size(); ++i)
+        p.matrix->at<cv::Point2d>(static_cast<int>(i)) = points[i];
+    return p;
+}
+
+// A track of L + 1 = 5 points at t = 10 shows on exactly frames 10 - 2 ... 10 + 2, and
+// only as its track; the index draws what the scan draws, in and around the border.
+TEST(FeatureIndex, ShowsATrackOnExactlyItsFrames) {
+    const std::vector<cv::Point2d> path{{5.5, 20}, {8.49, 22.5}, {12, 25}, {16, 27}, {19, 30}};
+    const FeaturePoint track = tracked(10, path);
+    const cv::Size size(40, 36);
+    for (int n = 5; n <= 15; ++n) {
+        cv::Mat plain = cv::Mat::zeros(size, CV_8UC3), indexed = plain.clone();
+        const int shown = FeatureIndex({track}).draw(indexed, n);
+        drawFeatures({track}, plain, n);
+        EXPECT_EQ(shown, n >= 8 && n <= 12 ? 1 : 0) << "frame " << n;
+        EXPECT_EQ(cv::countNonZero(indexed.reshape(1)) > 0, shown == 1) << "frame " << n;
+        EXPECT_EQ(cv::norm(plain, indexed, cv::NORM_INF), 0.0) << "frame " << n;
+    }
+    // Tracks crossing every edge, one that cannot be drawn (NaN), a circle beside them.
+    FeatureList points{tracked(3, {{-3, 2}, {1, -1}, {6, 3}}), tracked(3, {{38, 34}, {41, 37}}),
+                       tracked(4, {{1, 1}, {nan, 2}, {3, 3}}), point(20, 18, 4, 4, 4),
+                       tracked(5, {{2e9, 1}, {3, 3}}),         tracked(6, {{20, 18}})};
+    for (int i = 0; i < 200; ++i) points.push_back(tracked(i % 9, {{i % 45 - 3., i % 39 - 2.}}));
+    expectSameAsPlainScan(points, 0, 10, size);
+    cv::Mat frame = cv::Mat::zeros(size, CV_8UC3);
+    for (int n : {4, 5}) EXPECT_EQ(FeatureIndex({points[2], points[4]}).draw(frame, n), 0);
+    EXPECT_EQ(cv::countNonZero(frame.reshape(1)), 0);
 }
 
 }  // namespace
