@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "detector/output_file.hpp"
+#include "detector/trajectory_detector.hpp"
 #include "detector/video_detection.hpp"
 #include "features/feature_columns.hpp"
 #include "features/features_file.hpp"
@@ -20,6 +21,7 @@
 #include "viewer/feature_index.hpp"
 #include "viewer/overlay.hpp"
 #include "viewer/render.hpp"
+#include "viewer/viewed_features.hpp"
 
 namespace stview::python {
 namespace {
@@ -69,6 +71,18 @@ py::array_t<double, py::array::c_style> pointTable(const py::array_t<double>& po
     return table;
 }
 
+// The tracks (N, L + 1, 2) float64 of N points, C-contiguous; none when not given.
+std::optional<py::array_t<double, py::array::c_style>> tracksOf(
+    const std::optional<py::array_t<double>>& tracks, std::size_t rows) {
+    if (!tracks) return std::nullopt;
+    auto table = tracks->cast<py::array_t<double, py::array::c_style>>();
+    if (table.ndim() != 3 || static_cast<std::size_t>(table.shape(0)) != rows ||
+        table.shape(1) < 1 || table.shape(2) != 2) {
+        throw std::invalid_argument("tracks must be (N, L + 1, 2) with a row per point");
+    }
+    return table;
+}
+
 // The settings of a detection from the options as data, checked as stdetect checks them.
 DetectSettings detectSettings(const std::string& video, const DetectorChoice& detector,
                               const DescriptorChoice& descriptors, const FrameRange& frames,
@@ -109,7 +123,7 @@ bool checkSignals() {
 
 // The blocks a detection with these options attaches to its records.
 FeatureColumns emptyColumns(const DetectorOptions& options) {
-    return stview::emptyColumns(pointDescriptorLayout(options.hog, options.hof));
+    return stview::emptyColumns(detectorLayout(options));
 }
 
 }  // namespace
@@ -168,26 +182,36 @@ void writeFeatures(const std::string& path, const py::array_t<double>& points,
     }
 }
 
-void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, int frame,
-          bool rgb) {
+void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, int frame, bool rgb,
+          const std::optional<py::array_t<double>>& tracks) {
     if (image.ndim() != 3 || image.shape(2) != 3 || image.strides(2) != 1 ||
         image.strides(1) != 3 || image.strides(0) < 3 * image.shape(1)) {
         throw std::invalid_argument("image must be uint8 (H, W, 3) with packed pixels");
     }
     const auto table = pointTable(points);
+    const auto rows = static_cast<std::size_t>(table.shape(0));
+    const auto trackTable = tracksOf(tracks, rows);
+    const std::size_t length = trackTable ? static_cast<std::size_t>(trackTable->shape(1)) : 0;
     cv::Mat canvas(static_cast<int>(image.shape(0)), static_cast<int>(image.shape(1)), CV_8UC3,
                    image.mutable_data(), static_cast<std::size_t>(image.strides(0)));
     py::gil_scoped_release release;
-    // The points near the frame (a margin wider than stview's test), then stview's own test
-    // and drawing on those.
-    std::vector<double> near;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(table.shape(0)); ++i) {
+    // The points near the frame (a margin wider than stview's test, or than a track's
+    // frames), then stview's own test and drawing on those.
+    std::vector<double> near, nearTracks;
+    for (std::size_t i = 0; i < rows; ++i) {
         const double* row = table.data() + i * kFeatureFields;
-        if (std::fabs(frame - row[3]) < std::sqrt(row[5]) + 1)
+        const double reach = length > 0 ? static_cast<double>(length) : std::sqrt(row[5]) + 1;
+        if (std::fabs(frame - row[3]) < reach) {
             near.insert(near.end(), row, row + 7);
+            if (length > 0) {
+                const double* track = trackTable->data() + i * 2 * length;
+                nearTracks.insert(nearTracks.end(), track, track + 2 * length);
+            }
+        }
     }
     if (near.empty()) return;
-    const FeatureList visible = featuresFromColumns(near.data(), near.size() / kFeatureFields);
+    FeatureList visible = featuresFromColumns(near.data(), near.size() / kFeatureFields);
+    if (length > 0) attachTracks(visible, nearTracks.data(), length);
     // stview draws yellow in BGR order: an RGB image is drawn on with its channels swapped.
     if (rgb) cv::cvtColor(canvas, canvas, cv::COLOR_RGB2BGR);
     drawFeatures(visible, canvas, frame);
@@ -196,7 +220,8 @@ void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, i
 
 long render(const std::string& video, const py::array_t<double>& points, const std::string& output,
             long first, std::optional<long> last, std::optional<long long> quality,
-            std::optional<std::string> bitrate, double fps, bool fpsFromSource, bool progress) {
+            std::optional<std::string> bitrate, double fps, bool fpsFromSource, bool progress,
+            const std::optional<py::array_t<double>>& tracks) {
     validateFrameRange({first, last});
     ViewerSettings settings;
     settings.videoFile = video;
@@ -225,14 +250,19 @@ long render(const std::string& video, const py::array_t<double>& points, const s
                                     " is the input video; left untouched");
     }
     const auto table = pointTable(points);
+    const auto trackTable = tracksOf(tracks, static_cast<std::size_t>(table.shape(0)));
     std::unique_ptr<py::error_already_set> interrupted;
     std::string reported;  // the line stview would print on standard error
     long written = 0;
     {
         py::gil_scoped_release release;
         cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-        const FeatureIndex index(
-            featuresFromColumns(table.data(), static_cast<std::size_t>(table.shape(0))));
+        FeatureList list =
+            featuresFromColumns(table.data(), static_cast<std::size_t>(table.shape(0)));
+        if (trackTable) {
+            attachTracks(list, trackTable->data(), static_cast<std::size_t>(trackTable->shape(1)));
+        }
+        const FeatureIndex index(list);
         cv::VideoCapture capture;
         if (!openVideo(capture, settings.videoFile, settings.firstFrame, stderr)) {
             throw SystemFailure("could not open the video " + settings.videoFile);

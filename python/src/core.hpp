@@ -39,13 +39,16 @@ void writeFeatures(const std::string& path, const py::array_t<double>& points,
 /**
  * Draws the points of @p points (N x 7, the file's columns) that stview shows in frame
  * @p frame on @p image (uint8 (H, W, 3), BGR unless @p rgb; rows may be strided, pixels
- * packed), in place, exactly as stview draws them.
+ * packed), in place, exactly as stview draws them; with @p tracks (N, L + 1, 2) float64 (x, y
+ * from the bottom), each point as its track.
  */
-void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, int frame, bool rgb);
+void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, int frame, bool rgb,
+          const std::optional<py::array_t<double>>& tracks = std::nullopt);
 
 /**
  * Renders as `stview --no-window -o output` does, drawing @p points (N x 7) on the frames
- * [first, last) of @p video (no last: to the end), the GIL released; Ctrl-C finishes the
+ * [first, last) of @p video (no last: to the end), as their @p tracks when given (as draw
+ * takes them), the GIL released; Ctrl-C finishes the
  * output with the frames so far and raises KeyboardInterrupt. @p quality, @p bitrate (text as
  * --bitrate takes it) and @p fps (frames per second, or the input's own rate when
  * @p fpsFromSource) are the viewer's settings, checked as stview checks them. Returns the
@@ -55,7 +58,8 @@ void draw(py::array_t<std::uint8_t>& image, const py::array_t<double>& points, i
  */
 long render(const std::string& video, const py::array_t<double>& points, const std::string& output,
             long first, std::optional<long> last, std::optional<long long> quality,
-            std::optional<std::string> bitrate, double fps, bool fpsFromSource, bool progress);
+            std::optional<std::string> bitrate, double fps, bool fpsFromSource, bool progress,
+            const std::optional<py::array_t<double>>& tracks = std::nullopt);
 
 /**
  * Runs stdetect's detection on @p video with the options as data, the GIL released; Ctrl-C

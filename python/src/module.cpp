@@ -43,9 +43,10 @@ PYBIND11_MODULE(_core, m) {
           "Writes points (N, 7) float64 and the blocks, (name, float32 (N, width)) pairs, as\n"
           "the file stdetect writes, under its name only once complete.");
     m.def("draw", &sp::draw, py::arg("image"), py::arg("points"), py::arg("frame"), py::arg("rgb"),
-          "draw(image, points, frame, rgb)\n\n"
+          py::arg("tracks") = py::none(),
+          "draw(image, points, frame, rgb, tracks=None)\n\n"
           "Draws the points (N, 7) stview shows in frame `frame` on image, uint8 (H, W, 3),\n"
-          "in place, as stview draws them.");
+          "in place, as stview draws them; with tracks (N, L + 1, 2) float64, as tracks.");
     py::class_<stview::DetectorChoice>(m, "DetectorChoice",
                                        "Which detector and its parameters (unset k or "
                                        "threshold: the detector's default).")
@@ -54,7 +55,11 @@ PYBIND11_MODULE(_core, m) {
         .def_readwrite("spatial_variances", &stview::DetectorChoice::spatialVariances)
         .def_readwrite("temporal_variances", &stview::DetectorChoice::temporalVariances)
         .def_readwrite("k", &stview::DetectorChoice::k)
-        .def_readwrite("threshold", &stview::DetectorChoice::threshold);
+        .def_readwrite("threshold", &stview::DetectorChoice::threshold)
+        .def_readwrite("scales_given", &stview::DetectorChoice::scalesGiven)
+        .def_readwrite("trajectory_length", &stview::DetectorChoice::trajectoryLength)
+        .def_readwrite("trajectory_stride", &stview::DetectorChoice::trajectoryStride)
+        .def_readwrite("trajectory_scales", &stview::DetectorChoice::trajectoryScales);
     py::class_<stview::DescriptorChoice>(m, "DescriptorChoice",
                                          "The descriptors asked for by name; None: the "
                                          "detector's default.")
@@ -67,9 +72,9 @@ PYBIND11_MODULE(_core, m) {
         .def_readwrite("last", &stview::FrameRange::last);
     m.def("render", &sp::render, py::arg("video"), py::arg("points"), py::arg("output"),
           py::arg("first"), py::arg("last"), py::arg("quality"), py::arg("bitrate"), py::arg("fps"),
-          py::arg("fps_from_source"), py::arg("progress"),
+          py::arg("fps_from_source"), py::arg("progress"), py::arg("tracks") = py::none(),
           "render(video, points, output, first, last, quality, bitrate, fps, fps_from_source,\n"
-          "       progress) -> frames written\n\n"
+          "       progress, tracks=None) -> frames written\n\n"
           "Renders as `stview --no-window -o output`, drawing points (N, 7); last, quality and\n"
           "bitrate (text as --bitrate takes it) may be None. Releases the GIL; Ctrl-C finishes\n"
           "the output, then raises.");

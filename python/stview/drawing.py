@@ -26,7 +26,10 @@ def draw(image: np.ndarray, features: Features, frame: int, *, color: str = "bgr
     image: uint8 (H, W, 3), channels in OpenCV's BGR order, or RGB with color="rgb"; a
     view with strided rows is drawn on in place. A point shows while |frame - t| <
     sqrt(tau2), as a yellow circle of radius floor(3 sqrt(sigma2)) pixels, 3 pixels thick,
-    at column x and row H - y: the same pixels stview draws.
+    at column x and row H - y: the same pixels stview draws. Features with tracks (a
+    trajectories file) draw each one on frames t0 ... t0 + L, t0 = t - L // 2, as the
+    1-pixel polyline through its points up to that frame's (at lround(x), H - lround(y))
+    and a circle of radius 2 there, instead of the circle.
     """
     rgb = _color(color)
     if not isinstance(features, Features):
@@ -36,7 +39,8 @@ def draw(image: np.ndarray, features: Features, frame: int, *, color: str = "bgr
         raise ValueError("image: expected a numpy uint8 array (H, W, 3)")
     if not image.flags.writeable or image.strides[1:] != (3, 1):
         raise ValueError("image: must be writable, with packed pixels (draw works in place)")
-    _core.draw(image, features.points, whole("frame", frame, -2**31, 2**31 - 1), rgb)
+    _core.draw(image, features.points, whole("frame", frame, -2**31, 2**31 - 1), rgb,
+               features.tracks)
 
 
 def _bitrate(bitrate: Union[int, str, None]) -> Optional[str]:
@@ -54,7 +58,8 @@ def render(video: Union[str, "os.PathLike[str]"], features: Union[Features, str,
     """Draws the features on the frames [first, last) of the video and writes them to
     output, as `stview --no-window -o output` does; returns the number of frames written.
 
-    features: a Features, or the path of a features file. output: .avi (MPEG-4) or .mp4,
+    features: a Features, or the path of a features file (tracks drawn as draw draws them).
+    output: .avi (MPEG-4) or .mp4,
     .mkv, .mov (H.264). quality: on the codec's scale (MPEG-4 1-31, default 4; H.264 CRF
     0-51, default 20; lower is better). bitrate: bits per second (int, or text such as
     "2M") instead of a quality. fps: frames per second of the output (above 0, up to
@@ -75,4 +80,4 @@ def render(video: Union[str, "os.PathLike[str]"], features: Union[Features, str,
     return _core.render(video, features.points, _output_file(output), whole("first", first),
                         optional_whole("last", last), optional_whole("quality", quality),
                         _bitrate(bitrate), 25.0 if source else float(fps), source,
-                        bool(progress))
+                        bool(progress), features.tracks)
