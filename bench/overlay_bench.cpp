@@ -1,12 +1,15 @@
 // Drawing one frame of a 1,000,000-point list spread over 10,000 frames (640x480): the plain
 // scan of drawFeatures, FeatureIndex::draw, and drawFeatures on a list that holds only the
-// points visible in that frame (the cost the index aims at).
+// points visible in that frame (the cost the index aims at). And one frame of 100,000
+// trajectories (L = 15) over 1,000 frames, drawn as tracks and as the same records' circles.
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -119,15 +122,97 @@ void DrawFeatures_VisibleOnly(benchmark::State& state) {
     });
 }
 
+constexpr int kTracks = 100000;
+constexpr int kTrackFrames = 1000;
+constexpr int kTrackLength = 15;
+
+// Trajectories as the detector writes them: t uniform over the video, sigma2 (32 / 6)^2 and
+// tau2 (L / 2)^2 (circles of radius 15 shown on 15 frames), L + 1 points from a random start
+// moving up to 2 pixels a frame; or the same records without their tracks.
+stview::FeatureList makeTracks(bool withTracks) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> column(0, kWidth - 1), row(0, kHeight - 1),
+        move(-2.0, 2.0);
+    std::uniform_int_distribution<int> frame(0, kTrackFrames - 1);
+    stview::FeatureList points(kTracks);
+    for (int i = 0; i < kTracks; ++i) {
+        stview::FeaturePoint& p = points[static_cast<std::size_t>(i)];
+        auto track = std::make_shared<cv::Mat>(kTrackLength + 1, 2, CV_64FC1);
+        double x = column(random), y = row(random);
+        for (int k = 0; k <= kTrackLength; ++k) {
+            track->at<double>(k, 0) = x += move(random);
+            track->at<double>(k, 1) = y += move(random);
+        }
+        p.id = i;
+        p.x = static_cast<int>(std::lround(x));
+        p.y = static_cast<int>(std::lround(y));
+        p.t = frame(random);
+        p.spatialVariance = (32.0 / 6) * (32.0 / 6);
+        p.temporalVariance = kTrackLength * kTrackLength / 4.0;
+        p.value = 1;
+        if (withTracks) p.matrix = std::move(track);
+    }
+    return points;
+}
+
+const stview::FeatureList& tracks() {
+    static const stview::FeatureList t = makeTracks(true);
+    return t;
+}
+
+int trackFrame(std::size_t k) {
+    return static_cast<int>(k % kSampledFrames) * (kTrackFrames / kSampledFrames) + 3;
+}
+
+// Checked once, as the circles are: the index draws the tracks as the plain scan does.
+bool sameTrackPixels() {
+    const stview::FeatureIndex index(tracks());
+    for (std::size_t k = 0; k < kSampledFrames; k += 20) {
+        cv::Mat plain = cv::Mat::zeros(kHeight, kWidth, CV_8UC3), indexed = plain.clone();
+        stview::drawFeatures(tracks(), plain, trackFrame(k));
+        index.draw(indexed, trackFrame(k));
+        if (cv::norm(plain, indexed, cv::NORM_INF) != 0.0) return false;
+    }
+    return true;
+}
+
+void drawTrackFrames(benchmark::State& state, const stview::FeatureIndex& index) {
+    cv::Mat frame = cv::Mat::zeros(kHeight, kWidth, CV_8UC3);
+    std::size_t k = 0, shown = 0;
+    for (auto _ : state) {
+        shown += static_cast<std::size_t>(index.draw(frame, trackFrame(k++)));
+        benchmark::ClobberMemory();
+    }
+    state.counters["shown_per_frame"] =
+        static_cast<double>(shown) / static_cast<double>(state.iterations());
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));  // frames
+}
+
+void DrawTracks_Index(benchmark::State& state) {
+    static const stview::FeatureIndex index(tracks());
+    drawTrackFrames(state, index);
+}
+
+void DrawTracks_SameRecordsAsCircles(benchmark::State& state) {
+    static const stview::FeatureIndex index(makeTracks(false));
+    drawTrackFrames(state, index);
+}
+
 BENCHMARK(DrawFeatures_PlainScan)->Unit(benchmark::kMicrosecond);
 BENCHMARK(DrawFeatures_Index)->Unit(benchmark::kMicrosecond);
 BENCHMARK(DrawFeatures_VisibleOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(DrawTracks_Index)->Unit(benchmark::kMicrosecond);
+BENCHMARK(DrawTracks_SameRecordsAsCircles)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (!sameTrackPixels()) {
+        std::cerr << "overlay_bench: FeatureIndex::draw and drawFeatures draw different tracks\n";
+        return 1;
+    }
     if (!samePixels()) {
         std::cerr << "overlay_bench: FeatureIndex::draw, drawFeatures and the visible-only list "
                      "draw different pixels\n";
