@@ -16,8 +16,8 @@ namespace stview {
  * Records read from a features file count y upward from the bottom edge of the
  * frame; records made by FrameBuffer::FindLocalMaxima hold the row index in the
  * buffered frame. The attached matrix and array are carried along by copies and
- * shared between them (released when the last copy goes); no operation of the
- * system fills them.
+ * shared between them (released when the last copy goes). Records loaded for
+ * drawing carry a trajectory's track as the matrix; nothing else fills them.
  */
 struct FeaturePoint {
     bool flag = true;                 ///< set in every record; nothing reads it

@@ -141,6 +141,10 @@ TEST(FeatureIndex, ShowsATrackOnExactlyItsFrames) {
         EXPECT_EQ(shown, n >= 8 && n <= 12 ? 1 : 0) << "frame " << n;
         EXPECT_EQ(cv::countNonZero(indexed.reshape(1)) > 0, shown == 1) << "frame " << n;
         EXPECT_EQ(cv::norm(plain, indexed, cv::NORM_INF), 0.0) << "frame " << n;
+        // --color-by scale: the colour of the record's circle (sigma2 28.4: reddish purple).
+        FeatureIndex({track}, CircleColours::ByScale).draw(indexed, n);
+        drawTrack(plain, track, n, scaleColour(28.4));
+        EXPECT_EQ(cv::norm(plain, indexed, cv::NORM_INF), 0.0) << "frame " << n;
     }
     // Tracks crossing every edge, one that cannot be drawn (NaN), a circle beside them.
     FeatureList points{tracked(3, {{-3, 2}, {1, -1}, {6, 3}}), tracked(3, {{38, 34}, {41, 37}}),
