@@ -8,7 +8,20 @@ namespace stview {
 namespace {
 
 constexpr DetectorKind kKinds[] = {DetectorKind::Harris, DetectorKind::Gabor, DetectorKind::Hessian,
-                                   DetectorKind::Dense};
+                                   DetectorKind::Dense, DetectorKind::Trajectories};
+
+// Bounds of the trajectory options: far beyond use, small enough that counts cannot overflow.
+constexpr long kMostTrajectoryLength = 1000;
+constexpr long kMostTrajectoryStride = 1 << 20;
+constexpr long kMostTrajectoryScales = 64;
+
+void checkWhole(const char* field, std::optional<long> value, long least, long most) {
+    if (!value) return;
+    if (*value < least || *value > most) {
+        throw OptionError(field, std::to_string(*value) + " is out of range (" +
+                                     std::to_string(least) + " to " + std::to_string(most) + ")");
+    }
+}
 
 std::string number(double value) {
     std::ostringstream text;
@@ -46,6 +59,8 @@ const char* detectorName(DetectorKind kind) {
             return "hessian";
         case DetectorKind::Dense:
             return "dense";
+        case DetectorKind::Trajectories:
+            return "trajectories";
         case DetectorKind::Harris:
             break;
     }
@@ -78,6 +93,10 @@ DetectorOptions detectorDefaults(DetectorKind kind) {
         case DetectorKind::Dense:
             options.threshold = 0;
             break;
+        case DetectorKind::Trajectories:
+            options.threshold = 0;
+            options.trajectoryShape = options.hog = options.hof = options.mbh = true;
+            break;
         case DetectorKind::Harris:
             break;
     }
@@ -95,6 +114,24 @@ void validateDetectorChoice(const DetectorChoice& choice) {
         throw OptionError("detector",
                           "unknown detector '" + choice.detector + "' (" + detectorNames() + ")");
     }
+    const bool trajectories = *kind == DetectorKind::Trajectories;
+    if (trajectories && choice.scalesGiven) {
+        throw OptionError("scales", "trajectories take --trajectory-scales, not variances");
+    }
+    if (!trajectories) {
+        const char* fields[] = {"trajectory-length", "trajectory-stride", "trajectory-scales"};
+        const std::optional<long>* values[] = {&choice.trajectoryLength, &choice.trajectoryStride,
+                                               &choice.trajectoryScales};
+        for (int i = 0; i < 3; ++i) {
+            if (*values[i]) {
+                throw OptionError(fields[i], std::string("applies to trajectories only, not to ") +
+                                                 detectorName(*kind));
+            }
+        }
+    }
+    checkWhole("trajectory-length", choice.trajectoryLength, 3, kMostTrajectoryLength);
+    checkWhole("trajectory-stride", choice.trajectoryStride, 1, kMostTrajectoryStride);
+    checkWhole("trajectory-scales", choice.trajectoryScales, 1, kMostTrajectoryScales);
     checkVariances(choice.spatialVariances, "spatial");
     checkVariances(choice.temporalVariances, "temporal");
     if (choice.k) {
@@ -108,18 +145,27 @@ void validateDetectorChoice(const DetectorChoice& choice) {
         if (*kind == DetectorKind::Dense) {
             throw OptionError("threshold", "dense sampling has no response to threshold");
         }
+        if (trajectories)
+            throw OptionError("threshold", "trajectories have no response to threshold");
         checkFinite("threshold", *choice.threshold);
     }
 }
 
-void validateDescriptorChoice(const DescriptorChoice& choice) {
+void validateDescriptorChoice(const DescriptorChoice& choice, DetectorKind kind) {
     if (!choice.names) return;
-    if (choice.names->empty()) throw OptionError("descriptors", "names none of hog, hof");
+    const bool trajectories = kind == DetectorKind::Trajectories;
+    const std::string names = trajectories ? "trajectory, hog, hof, mbh" : "hog, hof";
+    if (choice.names->empty()) throw OptionError("descriptors", "names none of " + names);
     for (std::size_t i = 0; i < choice.names->size(); ++i) {
         const std::string& name = (*choice.names)[i];
         if (name.empty()) throw OptionError("descriptors", "an empty name among them");
-        if (name != "hog" && name != "hof") {
-            throw OptionError("descriptors", "unknown descriptor '" + name + "' (hog, hof)");
+        const bool known = name == "hog" || name == "hof" ||
+                           (trajectories && (name == "trajectory" || name == "mbh"));
+        if (!known) {
+            throw OptionError(
+                "descriptors",
+                "unknown descriptor '" + name + "' (" + names +
+                    (trajectories ? ")" : "; trajectory and mbh: trajectories only)"));
         }
         for (std::size_t j = 0; j < i; ++j) {
             if ((*choice.names)[j] == name) {
@@ -150,16 +196,26 @@ void validateFrameRange(const FrameRange& range) {
 DetectorOptions detectorOptions(const DetectorChoice& detector,
                                 const DescriptorChoice& descriptors) {
     validateDetectorChoice(detector);
-    validateDescriptorChoice(descriptors);
-    DetectorOptions options = detectorDefaults(*detectorKind(detector.detector));
+    const DetectorKind kind = *detectorKind(detector.detector);
+    validateDescriptorChoice(descriptors, kind);
+    DetectorOptions options = detectorDefaults(kind);
     options.spatialVariances = detector.spatialVariances;
     options.temporalVariances = detector.temporalVariances;
     if (detector.k) options.k = *detector.k;
     if (detector.threshold) options.threshold = *detector.threshold;
+    if (detector.trajectoryLength)
+        options.trajectoryLength = static_cast<int>(*detector.trajectoryLength);
+    if (detector.trajectoryStride)
+        options.trajectoryStride = static_cast<int>(*detector.trajectoryStride);
+    if (detector.trajectoryScales)
+        options.trajectoryScales = static_cast<int>(*detector.trajectoryScales);
     if (descriptors.names) {
+        options.hog = options.hof = options.trajectoryShape = options.mbh = false;
         for (const std::string& name : *descriptors.names) {
             options.hog = options.hog || name == "hog";
             options.hof = options.hof || name == "hof";
+            options.trajectoryShape = options.trajectoryShape || name == "trajectory";
+            options.mbh = options.mbh || name == "mbh";
         }
     }
     return options;
@@ -170,6 +226,11 @@ void validateDetectorOptions(const DetectorOptions& options) {
     checkVariances(options.temporalVariances, "temporal");
     checkFinite("k", options.k);
     checkFinite("threshold", options.threshold);
+    if (options.kind == DetectorKind::Trajectories) {
+        checkWhole("trajectory-length", options.trajectoryLength, 3, kMostTrajectoryLength);
+        checkWhole("trajectory-stride", options.trajectoryStride, 1, kMostTrajectoryStride);
+        checkWhole("trajectory-scales", options.trajectoryScales, 1, kMostTrajectoryScales);
+    }
 }
 
 void validateThreads(long threads) {

@@ -17,6 +17,7 @@
 
 #include "detector/dense_grid.hpp"
 #include "detector/descriptor_stream.hpp"
+#include "detector/trajectory_detector.hpp"
 
 namespace stview {
 namespace {
@@ -95,13 +96,15 @@ Frames framesOf(const DetectorOptions& options) {
             pairFrames = options.temporalVariances.size() * (2 + 1 + 3);
             break;
         case DetectorKind::Dense:
-            frames.thread = 0;  // nothing is filtered
+        case DetectorKind::Trajectories:  // counted on their own (trajectoryMemoryNeed)
+            frames.thread = 0;            // nothing is filtered
             break;
     }
     // Each spatial scale: its window of frames smoothed in space, of the longest g(tau^2)'s
     // length, and the image being smoothed. Dense sampling smooths nothing.
-    const long double levelFrames =
-        options.kind == DetectorKind::Dense ? 0 : spatial * (2 * timeHalf + 1 + 1);
+    const bool smoothing =
+        options.kind != DetectorKind::Dense && options.kind != DetectorKind::Trajectories;
+    const long double levelFrames = smoothing ? spatial * (2 * timeHalf + 1 + 1) : 0;
     frames.scales = pairFrames * spatial + levelFrames;
     return frames;
 }
@@ -236,6 +239,15 @@ std::uint64_t detectorMemoryNeed(cv::Size frameSize, const DetectorOptions& opti
     checkList(options.temporalVariances, "temporal");
     const long double pixels = static_cast<long double>(frameSize.width) * frameSize.height;
     const long double frame = 4 * pixels;  // one CV_32FC1 image
+    if (options.kind == DetectorKind::Trajectories) {
+        // The worst case of the trajectories, the grey frames (8-bit and float), decoding (as
+        // below) and the program itself.
+        const long double need =
+            static_cast<long double>(trajectoryMemoryNeed(frameSize, options)) + pixels + frame +
+            24 * pixels + (84 << 20);
+        return need >= static_cast<long double>(kUnlimited) ? kUnlimited
+                                                            : static_cast<std::uint64_t>(need);
+    }
 
     const Frames frames = framesOf(options);
     long double delay = frames.delay;
@@ -314,6 +326,15 @@ void checkDetectorMemory(cv::Size frameSize, const DetectorOptions& options) {
     const std::uint64_t need = detectorMemoryNeed(frameSize, options);
     const MemoryAvailability available = memoryAvailability();
     if (need <= available.bytes) return;
+    if (options.kind == DetectorKind::Trajectories) {
+        throw NotEnoughMemory(
+            "not enough memory: trajectories at " + std::to_string(frameSize.width) + "x" +
+            std::to_string(frameSize.height) + " need at worst " + readable(need) + ", but " +
+            readable(available.bytes) + " is available (" + available.limitedBy +
+            "); use smaller frames, fewer --trajectory-scales, a larger --trajectory-stride, a "
+            "shorter --trajectory-length, fewer descriptors, or " +
+            available.remedy);
+    }
     const std::size_t pairs = options.spatialVariances.size() * options.temporalVariances.size();
     throw NotEnoughMemory(
         "not enough memory: detection at " + std::to_string(frameSize.width) + "x" +

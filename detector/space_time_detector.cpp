@@ -15,6 +15,7 @@
 #include "detector/memory.hpp"
 #include "detector/parallel.hpp"
 #include "detector/scale_space.hpp"
+#include "detector/trajectory_detector.hpp"
 #include "imaging/gaussian_kernel.hpp"
 #include "spacetime/frame_buffer.hpp"
 
@@ -131,6 +132,7 @@ struct SpaceTimeDetector::Impl {
     std::vector<int> levelOrder, pairOrder;  // most expensive first, for the thread pool
     cv::Mat grey8, grey;
     std::unique_ptr<DescriptorStream> descriptors;
+    std::unique_ptr<TrajectoryDetector> trajectories;  // the trajectories' own detector
 
     bool lStep(Pair& pair, int newestSmoothed);
     bool gaborStep(Pair& pair, int newestSmoothed);
@@ -220,6 +222,7 @@ void SpaceTimeDetector::Impl::respond(const std::vector<int>& candidates) {
             forEachParallel(candidates, [&](int p) { searchBlock(pairs[p]); });
             break;
         case DetectorKind::Dense:
+        case DetectorKind::Trajectories:
             break;
     }
 }
@@ -432,11 +435,15 @@ SpaceTimeDetector::SpaceTimeDetector(cv::Size frameSize, const DetectorOptions& 
         throw std::invalid_argument("first frame " + std::to_string(firstFrame) + " is negative");
     }
     validateDetectorOptions(options);
-    checkDetectorMemory(frameSize, options);
     Impl& d = *impl_;
     d.size = frameSize;
     d.options = options;
     d.first = firstFrame;
+    if (options.kind == DetectorKind::Trajectories) {
+        d.trajectories = std::make_unique<TrajectoryDetector>(frameSize, options, firstFrame);
+        return;
+    }
+    checkDetectorMemory(frameSize, options);
     d.emittedThrough = static_cast<long>(firstFrame) - 1;
 
     std::vector<double> sigmas = options.spatialVariances;
@@ -516,6 +523,17 @@ void SpaceTimeDetector::addFrame(const cv::Mat& frame, FeatureList& points) {
         throw std::out_of_range("frame number " + std::to_string(frameNumber) +
                                 " is beyond the largest the detector can label");
     }
+    if (d.trajectories) {
+        if (frame.channels() == 1) {
+            if (frame.depth() != CV_8U) throw std::invalid_argument("expected an 8-bit frame");
+            d.trajectories->addFrame(frame, points);
+        } else {
+            greyFloat(frame, d.grey8, d.grey);
+            d.trajectories->addFrame(d.grey8, points);
+        }
+        ++d.added;
+        return;
+    }
     greyFloat(frame, d.grey8, d.grey);
     ++d.added;
     const int number = static_cast<int>(frameNumber);
@@ -539,6 +557,10 @@ void SpaceTimeDetector::finish(FeatureList& points) {
     Impl& d = *impl_;
     if (d.finished) return;
     d.finished = true;
+    if (d.trajectories) {
+        d.trajectories->finish(points);
+        return;
+    }
     if (d.added == 0) return;
     d.last = static_cast<long>(d.first) + d.added - 1;
     if (d.descriptors) d.descriptors->finish(static_cast<int>(d.last));
@@ -572,8 +594,17 @@ int SpaceTimeDetector::framesAdded() const { return impl_->added; }
 
 cv::Size SpaceTimeDetector::frameSize() const { return impl_->size; }
 
+std::string SpaceTimeDetector::notice() const {
+    return impl_->trajectories ? impl_->trajectories->notice() : std::string();
+}
+
 long SpaceTimeDetector::framesHeld() const {
     const Impl& d = *impl_;
+    if (d.trajectories) {
+        // Per scale about eight frame-sized float images of its size (grey frames, flow and its
+        // medians, eigenvalues), the scales together about twice the first.
+        return 2 * 8;
+    }
     // Grey frames, and per thread the spatial filter's row-filtered image (harris: and a
     // product); dense sampling filters nothing.
     const long scratch = d.options.kind == DetectorKind::Harris  ? 2
@@ -593,6 +624,7 @@ long SpaceTimeDetector::framesHeld() const {
                 held += 2 + 1;  // the even and odd responses and their energy
                 break;
             case DetectorKind::Dense:
+            case DetectorKind::Trajectories:
                 continue;
         }
         held += pair.responses.Length();

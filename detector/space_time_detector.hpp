@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -56,6 +57,10 @@ class SpaceTimeDetector {
 
     /// Frames added so far.
     int framesAdded() const;
+
+    /// A line on why the detector will find nothing whatever the frames (trajectories: frames
+    /// smaller than the descriptor patch), or empty.
+    std::string notice() const;
 
     /// The frame size given to the constructor.
     cv::Size frameSize() const;

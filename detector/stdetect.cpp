@@ -21,6 +21,7 @@
 #include "detector/memory.hpp"
 #include "detector/output_file.hpp"
 #include "detector/stdetect_options.hpp"
+#include "detector/trajectory_detector.hpp"
 #include "detector/video_detection.hpp"
 #include "features/feature_columns.hpp"
 #include "features/features_file.hpp"
@@ -196,8 +197,7 @@ int detectOnce(int argc, const char* const* argv) {
     try {
         std::string commandLine;
         for (int i = 0; i < argc; ++i) commandLine += (i ? " " : "") + std::string(argv[i]);
-        const ColumnLayout layout =
-            pointDescriptorLayout(settings.detector.hog, settings.detector.hof);
+        const ColumnLayout layout = detectorLayout(settings.detector);
         // An output named *.h5 is written in HDF5 form, any other as text.
         std::optional<OutputFile> output;
         std::optional<Hdf5FeaturesWriter> hdf5;
@@ -214,7 +214,7 @@ int detectOnce(int argc, const char* const* argv) {
             if (hdf5) {
                 hdf5->append(points);
             } else {
-                writeFeatures(output->stream(), points);
+                writeFeatures(output->stream(), points, layout);
             }
             report.points += static_cast<long long>(points.size());
         };

@@ -117,7 +117,8 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
                                name == "-lf" || name == "--detector" || name == "--scales" ||
                                name == "--k" || name == "--threshold" || name == "--threads" ||
                                name == "--descriptors" || name == "--memory-need" ||
-                               name == "--report";
+                               name == "--report" || name == "--trajectory-length" ||
+                               name == "--trajectory-stride" || name == "--trajectory-scales";
             if (!known) {
                 refuse(name, name.rfind("-", 0) == 0
                                  ? "unknown option"
@@ -150,6 +151,13 @@ DetectCommand readDetectSettings(const std::vector<std::string>& args, DetectSet
                 detector.detector = value;
             } else if (name == "--scales") {
                 readScales(value, detector);
+                detector.scalesGiven = true;
+            } else if (name == "--trajectory-length") {
+                detector.trajectoryLength = wholeNumber(name, value);
+            } else if (name == "--trajectory-stride") {
+                detector.trajectoryStride = wholeNumber(name, value);
+            } else if (name == "--trajectory-scales") {
+                detector.trajectoryScales = wholeNumber(name, value);
             } else if (name == "--k") {
                 detector.k = realNumber(name, value);
             } else if (name == "--threshold") {
@@ -185,13 +193,19 @@ void printDetectUsage(std::FILE* out) {
         "  -ff N             first frame, zero-based (default 0)\n"
         "  -lf N             last frame: process up to, not including, frame N (default: all)\n"
         "  --detector D      harris (corners, the default), gabor (periodic motion), hessian\n"
-        "                    (blobs) or dense (a grid of half-overlapping descriptor boxes)\n"
+        "                    (blobs), dense (a grid of half-overlapping descriptor boxes) or\n"
+        "                    trajectories (points tracked through dense optical flow)\n"
         "  --scales S:T      spatial variances, colon, temporal variances\n"
         "                    (default 4,8,16,32,64:2,4: ten scale pairs, each on its own)\n"
         "  --k K             harris only: H = det(mu) - K trace(mu)^3 (default 0.0005)\n"
         "  --threshold T     keep maxima with a response above T (default: harris 1e-8,\n"
         "                    gabor 1e-3, hessian 1e-4; dense takes none)\n"
-        "  --descriptors D   append descriptors: hog, hof or hog,hof (72 and 90 columns)\n"
+        "  --descriptors D   append descriptors: hog, hof or hog,hof (72 and 90 columns);\n"
+        "                    trajectories: any of trajectory,hog,hof,mbh (default all four)\n"
+        "  --trajectory-length L   trajectories: frames tracked, at least 3 (default 15)\n"
+        "  --trajectory-stride W   trajectories: sampling cells of WxW pixels (default 5)\n"
+        "  --trajectory-scales S   trajectories: at most S scales, each 2^(-1/2) of the one\n"
+        "                    before (default 8)\n"
         "  --threads N       use at most N threads (default: one per core)\n"
         "  --memory-need WxH print the bytes of memory WxH frames need with these options and\n"
         "                    exit, reading no video\n"

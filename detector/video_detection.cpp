@@ -55,6 +55,8 @@ bool detectVideo(const DetectSettings& settings, const DetectionSteps& steps) {
                            std::to_string(settings.firstFrame) + " on");
     }
     SpaceTimeDetector detector(frame.size(), settings.detector, settings.firstFrame);
+    if (!detector.notice().empty())
+        std::fprintf(stderr, "stdetect: %s\n", detector.notice().c_str());
     if (steps.started) steps.started();
     ProgressReport progress(stderr, isatty(STDERR_FILENO) != 0, total, "done");
     FeatureList points;
