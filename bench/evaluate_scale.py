@@ -2,6 +2,7 @@
 """The evaluation's own stages (sample, codebook, histograms, training) at KTH's size.
 
     evaluate_scale.py WORK_DIR [--videos 599] [--descriptors 2000000] [--words 4000]
+                      [--format txt|h5]
 
 Makes WORK_DIR/kth with one empty file per video under KTH's names (25 persons, 6 actions,
 4 scenarios, the last dropped as in the public release) and WORK_DIR/out/features with a
@@ -10,7 +11,9 @@ detect-dataset.sh would have left them; then runs `python3 -m stview.evaluate
 WORK_DIR/kth WORK_DIR/out --split kth` under /usr/bin/time, which finds every features
 file made and so detects nothing. The run prints its report (stage times); then its peak
 resident memory follows. The files (about 2.5 GB of text at the default size) are made once and
-reused by later runs.
+reused by later runs. With --format h5 the text files are converted once into
+WORK_DIR/out-h5/features (HDF5 features files of the same values) and the evaluation runs on
+WORK_DIR/out-h5 instead.
 """
 
 from __future__ import annotations
@@ -55,17 +58,32 @@ def make(work: pathlib.Path, videos: int, descriptors: int) -> None:
     (work / "out" / "detector-options.json").write_text(json.dumps({"stdetect": [], "descriptors": "hog,hof"}))
 
 
+def make_hdf5(work: pathlib.Path) -> pathlib.Path:
+    """WORK_DIR/out-h5: the text features of WORK_DIR/out converted to HDF5."""
+    out = work / "out-h5"
+    (out / "features").mkdir(parents=True, exist_ok=True)
+    for text in sorted((work / "out" / "features").glob("*.txt")):
+        target = out / "features" / (text.stem + ".h5")
+        if not target.exists():
+            stview.write_features(target, stview.read_features(text))
+    (out / "detector-options.json").write_text(
+        json.dumps({"stdetect": [], "descriptors": "hog,hof", "format": "h5"}))
+    return out
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("work", type=pathlib.Path)
     parser.add_argument("--videos", type=int, default=599)
     parser.add_argument("--descriptors", type=int, default=2_000_000)
     parser.add_argument("--words", type=int, default=4000)
+    parser.add_argument("--format", choices=("txt", "h5"), default="txt")
     args = parser.parse_args()
     make(args.work, args.videos, args.descriptors)
+    out = make_hdf5(args.work) if args.format == "h5" else args.work / "out"
     timing = args.work / "time.txt"
     command = ["/usr/bin/time", "-v", "-o", str(timing), sys.executable, "-m", "stview.evaluate",
-               str(args.work / "kth"), str(args.work / "out"), "--split", "kth", "--words", str(args.words)]
+               str(args.work / "kth"), str(out), "--split", "kth", "--words", str(args.words)]
     run = subprocess.run(command)
     usage = timing.read_text()
     peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", usage)
