@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace stview {
 
@@ -44,6 +47,56 @@ T* scratch(std::unique_ptr<T[]>& buffer, std::size_t& capacity, std::size_t n) {
         capacity = n;
     }
     return buffer.get();
+}
+
+// Cell-sum buffers freed by FrameHistograms, kept for the next frame's (all scales of one or
+// two frames fit under the cap). A request takes a free buffer of at least its size and at
+// most a quarter more, else a new one.
+class BufferPool {
+  public:
+    std::shared_ptr<float> get(std::size_t n) {
+        float* p = nullptr;
+        std::size_t capacity = n;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto best = free_.end();
+            for (auto it = free_.begin(); it != free_.end(); ++it)
+                if (it->first >= n && it->first <= n + n / 4 &&
+                    (best == free_.end() || it->first < best->first))
+                    best = it;
+            if (best != free_.end()) {
+                capacity = best->first;
+                p = best->second;
+                freeBytes_ -= capacity * sizeof(float);
+                free_.erase(best);
+            }
+        }
+        if (!p) p = new float[n];
+        return std::shared_ptr<float>(p, [this, capacity](float* q) { put(q, capacity); });
+    }
+
+  private:
+    static constexpr std::size_t kMaxFreeBytes = std::size_t(128) << 20;
+    void put(float* p, std::size_t capacity) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (freeBytes_ + capacity * sizeof(float) <= kMaxFreeBytes) {
+                free_.emplace_back(capacity, p);
+                freeBytes_ += capacity * sizeof(float);
+                return;
+            }
+        }
+        delete[] p;
+    }
+    std::mutex mutex_;
+    std::vector<std::pair<std::size_t, float*>> free_;
+    std::size_t freeBytes_ = 0;
+};
+
+// Never destroyed, so that FrameHistograms in static storage may outlive it safely.
+BufferPool& pool() {
+    static BufferPool* p = new BufferPool;
+    return *p;
 }
 
 struct Scratch {
@@ -122,7 +175,7 @@ void windowSums(int outCount, Add add, Set set, Plus plus, Clear clear) {
 // Cell sums of one block from its vote maps (weights null: each vote weighs 1).
 template <int B>
 void cellSums(const std::uint8_t* bins, const float* weights, int width, int height, Scratch& s,
-              cv::Mat& out) {
+              cv::Mat& out, std::shared_ptr<float>& storage) {
     const int originsX = width + kCell;
     const int originsY = height + kCell;
     const std::size_t rowLen = static_cast<std::size_t>(originsX) * B;
@@ -147,7 +200,8 @@ void cellSums(const std::uint8_t* bins, const float* weights, int width, int hei
             [&] { std::fill(acc, acc + B, 0.0f); });
     }
     // Down the columns, a whole row of origins at a time.
-    out.create(originsY, static_cast<int>(rowLen), CV_32FC1);
+    storage = pool().get(rowLen * originsY);
+    out = cv::Mat(originsY, static_cast<int>(rowLen), CV_32FC1, storage.get());
     float* acc = scratch(s.row, s.rowCap, rowLen);
     auto source = [&](int j) { return rows + rowLen * std::clamp(j - kCell, 0, height - 1); };
     windowSums(
@@ -188,17 +242,18 @@ FrameHistograms::FrameHistograms(const cv::Mat& grey, const cv::Mat& flow, Traje
     float* weights = scratch(s.weights, s.weightsCap, n);
     if (blocks.hog) {
         gradientVotes(Plane{grey.ptr<float>(0), grey.step1(), 1}, w, h, bins, weights);
-        cellSums<gradientBins>(bins, weights, w, h, s, hog_);
+        cellSums<gradientBins>(bins, weights, w, h, s, hog_, storage_[0]);
     }
     if (blocks.hof) {
         flowVotes(flow, bins);
-        cellSums<flowBins>(bins, nullptr, w, h, s, hof_);
+        cellSums<flowBins>(bins, nullptr, w, h, s, hof_, storage_[1]);
     }
     if (blocks.mbh) {
         for (int component = 0; component < 2; ++component) {
             gradientVotes(Plane{flow.ptr<float>(0) + component, flow.step1(), 2}, w, h, bins,
                           weights);
-            cellSums<gradientBins>(bins, weights, w, h, s, component == 0 ? mbhx_ : mbhy_);
+            cellSums<gradientBins>(bins, weights, w, h, s, component == 0 ? mbhx_ : mbhy_,
+                                   storage_[2 + component]);
         }
     }
 }

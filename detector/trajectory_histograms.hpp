@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <opencv2/core.hpp>
 
 namespace stview {
@@ -58,6 +59,9 @@ class FrameHistograms {
     int originsX_ = 0;                 // width + 16
     int originsY_ = 0;                 // height + 16
     cv::Mat hog_, hof_, mbhx_, mbhy_;  // CV_32FC1, empty when not built
+    // Their storage: buffers go back to a pool when the last copy goes, so that building
+    // frame after frame reuses memory instead of faulting fresh pages in.
+    std::shared_ptr<float> storage_[4];
 };
 
 // descriptors.hpp declares the point descriptors' four-bin stview::directionBin with the same
