@@ -39,12 +39,20 @@ def _descriptor_names(descriptors: Descriptors) -> Optional[list]:
     return names
 
 
-def _choices(detector: str, scales, k, threshold, descriptors: Descriptors) -> tuple:
+def _choices(detector: str, scales, k, threshold, descriptors: Descriptors,
+             trajectory: tuple = (None, None, None)) -> tuple:
     """The core's DetectorChoice and DescriptorChoice of the keywords (types checked here,
-    values by the core as stdetect checks them)."""
+    values by the core as stdetect checks them). trajectory: (length, stride, scales)."""
     choice = _core.DetectorChoice()
     choice.detector = text("detector", detector)
     choice.spatial_variances, choice.temporal_variances = _scales(scales)
+    # Scales other than the default count as asked for (trajectories refuse them).
+    choice.scales_given = (choice.spatial_variances, choice.temporal_variances) != _scales(
+        DEFAULT_SCALES)
+    length, stride, count = trajectory
+    choice.trajectory_length = optional_whole("trajectory_length", length)
+    choice.trajectory_stride = optional_whole("trajectory_stride", stride)
+    choice.trajectory_scales = optional_whole("trajectory_scales", count)
     choice.k = None if k is None else real("k", k)
     choice.threshold = None if threshold is None else real("threshold", threshold)
     wanted = _core.DescriptorChoice()
@@ -56,7 +64,9 @@ def detect(video: Union[str, "os.PathLike[str]"], *, detector: str = "harris",
            scales: Scales = DEFAULT_SCALES, k: Optional[float] = None,
            threshold: Optional[float] = None, first: int = 0, last: Optional[int] = None,
            descriptors: Descriptors = None, threads: Optional[int] = None,
-           progress: bool = False) -> Features:
+           progress: bool = False, trajectory_length: Optional[int] = None,
+           trajectory_stride: Optional[int] = None,
+           trajectory_scales: Optional[int] = None) -> Features:
     """Finds the space-time interest points of a video file, exactly as stdetect does.
 
     detector: "harris" (space-time corners), "gabor" (periodic motion), "hessian" (blobs)
@@ -68,7 +78,11 @@ def detect(video: Union[str, "os.PathLike[str]"], *, detector: str = "harris",
         frame range [first, last) (zero-based; last=None: to the end). descriptors: "hog",
         "hof", "hog,hof" or a sequence of those names (None: the detector's default, none).
         threads: OpenCV threads (None: one per core). progress: stdetect's progress line on
-        standard error.
+        standard error. detector="trajectories": points tracked through dense optical flow;
+        descriptors among "trajectory", "hog", "hof", "mbh" (None: all four);
+        trajectory_length (frames, default 15), trajectory_stride (sampling cell, pixels,
+        default 5), trajectory_scales (at most, default 8) as stdetect's --trajectory-*;
+        scales, k and threshold are refused with it.
 
     Returns Features: points (N, 7) sorted by t, sigma2, tau2, row, column, ids from 0; hog
     (N, 72) and hof (N, 90) float32 when asked for. The GIL is released meanwhile; Ctrl-C
@@ -78,7 +92,8 @@ def detect(video: Union[str, "os.PathLike[str]"], *, detector: str = "harris",
     need more memory than is available.
     """
     path = _existing_file(video, "video")
-    choice, wanted = _choices(detector, scales, k, threshold, descriptors)
+    choice, wanted = _choices(detector, scales, k, threshold, descriptors,
+                              (trajectory_length, trajectory_stride, trajectory_scales))
     frames = _core.FrameRange()
     frames.first = whole("first", first)
     frames.last = optional_whole("last", last)
@@ -103,7 +118,9 @@ class Detector:
     def __init__(self, size: Tuple[int, int], *, detector: str = "harris",
                  scales: Scales = DEFAULT_SCALES, k: Optional[float] = None,
                  threshold: Optional[float] = None, descriptors: Descriptors = None,
-                 first: int = 0, color: str = "bgr", threads: Optional[int] = None) -> None:
+                 first: int = 0, color: str = "bgr", threads: Optional[int] = None,
+                 trajectory_length: Optional[int] = None, trajectory_stride: Optional[int] = None,
+                 trajectory_scales: Optional[int] = None) -> None:
         try:
             width, height = (int(v) for v in size)
         except (TypeError, ValueError):
@@ -112,7 +129,8 @@ class Detector:
             raise ValueError(f"size: expected positive whole (width, height), got {size!r}")
         if color not in ("bgr", "rgb"):
             raise ValueError(f"color: expected 'bgr' or 'rgb', got {color!r}")
-        choice, wanted = _choices(detector, scales, k, threshold, descriptors)
+        choice, wanted = _choices(detector, scales, k, threshold, descriptors,
+                                  (trajectory_length, trajectory_stride, trajectory_scales))
         self.size = (width, height)
         self.first = whole("first", first)
         self._core = _core.Detector(width, height, choice, wanted, self.first,
