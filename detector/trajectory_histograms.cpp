@@ -190,14 +190,26 @@ void cellSums(const std::uint8_t* bins, const float* weights, int width, int hei
         windowSums(
             originsX,
             [&](int j) {
+                // The whole accumulator at once (one-hot): a scalar store into it followed by
+                // the wide loads of the copy below would stall on store forwarding.
                 const int c = pixel(j);
-                acc[rb[c]] += rw ? rw[c] : 1.0f;
+                const int bin = rb[c];
+                const float v = rw ? rw[c] : 1.0f;
+#pragma GCC unroll 16
+                for (int b = 0; b < B; ++b) acc[b] += v * static_cast<float>(b == bin);
             },
-            [&](int i) { std::copy(acc, acc + B, o + static_cast<std::size_t>(i) * B); },
             [&](int i) {
+#pragma GCC unroll 16
+                for (int b = 0; b < B; ++b) o[static_cast<std::size_t>(i) * B + b] = acc[b];
+            },
+            [&](int i) {
+#pragma GCC unroll 16
                 for (int b = 0; b < B; ++b) o[static_cast<std::size_t>(i) * B + b] += acc[b];
             },
-            [&] { std::fill(acc, acc + B, 0.0f); });
+            [&] {
+#pragma GCC unroll 16
+                for (int b = 0; b < B; ++b) acc[b] = 0.0f;
+            });
     }
     // Down the columns, a whole row of origins at a time.
     storage = pool().get(rowLen * originsY);
