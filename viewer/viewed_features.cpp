@@ -45,9 +45,15 @@ FeaturesLoad loadViewedFeatures(const std::string& path, FeatureList& points) {
     }
     FeatureParseReport report;
     if (tracked) {
-        const FeatureColumns columns = parseFeatureColumns(text, report);
-        points = featuresFromColumns(columns.points.data(), columns.size());
-        attachTracks(points, columns);
+        try {
+            const FeatureColumns columns = parseFeatureColumns(text, report);
+            points = featuresFromColumns(columns.points.data(), columns.size());
+            attachTracks(points, columns);
+        } catch (const std::invalid_argument& problem) {
+            points.clear();
+            throw std::invalid_argument("the features file " + path + ": " + problem.what() +
+                                        "; nothing is played");
+        }
     } else {
         points = parseFeatures(text, report);
     }

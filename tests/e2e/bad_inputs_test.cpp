@@ -38,6 +38,7 @@ const BadInput kBadInputs[] = {
     {kView, "-v @count.avi -f @missing.txt -o @never.avi", 1, "could not be read", "Unable to"},
     {kView, "-v @count.avi -f @count.avi -o @never.avi", 1, "no point record", "", "", 2},
     {kView, "-v @count.avi -f @existing.txt", 0, "", "load 0 features"},
+    {kView, "-v @count.avi -f @short-track.txt -o @never.avi", 1, "lacks its track[8] numbers", ""},
     {kView, "-v @count.avi -f @empty.avi", 0, "", "load 0 features"},
     {kView, "-v @count.avi -f @f.txt -ff 1000", 1, "No frame to play", ""},
     {kView, "-v @count.avi -f @f.txt -o @none/out.avi", 1, kNoOutput, ""},
@@ -98,6 +99,9 @@ TEST(BadInputs, OneClearLineTheRightStatusAndNothingHarmed) {
     writeFile(scratch("truncated.avi"), video.substr(0, video.size() / 2));
     writeFile(scratch("empty.avi"), "");
     writeFile(scratch("existing.txt"), "# keep me\n");
+    writeFile(scratch("short-track.txt"),
+              "# columns: id x y t sigma2 tau2 value track[8]\n"
+              "0 50 31 5 64 2.25 70 20 40 40 40 60\n");
     ASSERT_FALSE(testClip("320x240", 400, 25).empty());
     const auto outputStarted = [] {
         std::error_code error;
