@@ -238,7 +238,7 @@ BAD = [
     (lambda w: stview.detect(w / "clip.avi", scales=((4, -1), (2,))), ValueError,
      "scales: spatial variance -1 is not a positive number"),
     (lambda w: stview.detect(w / "clip.avi", detector="nosuch"), ValueError,
-     r"detector: unknown detector 'nosuch' \(harris, gabor, hessian, dense\)"),
+     r"detector: unknown detector 'nosuch' \(harris, gabor, hessian, dense, trajectories\)"),
     (lambda w: stview.Detector((128, 96), detector="gabor", k=0.001), ValueError,
      "k: applies to harris only, not to gabor"),
     (lambda w: stview.detect(w / "clip.avi", detector="dense", threshold=0), ValueError,
