@@ -113,6 +113,15 @@ def test_bad_inputs_get_their_status_and_one_line(run, tmp_path):
         ([tmp_path / "missing", tmp_path / "o"], 2, "no dataset folder"),
         ([tmp_path / "empty", tmp_path / "o"], 2, "no video"),
         ([data, tmp_path / "o", "--words", "0"], 2, "--words"),
+        ([data, tmp_path / "o", "--encoding", "fisher", "--gaussians", "0"], 2, "--gaussians"),
+        ([data, tmp_path / "o", "--encoding", "vlad"], 2, "--encoding: needs bof or fisher"),
+        ([data, tmp_path / "o", "--gaussians", "8"], 2, "give it with --encoding fisher"),
+        ([data, tmp_path / "o", "--encoding", "fisher", "--words", "8"], 2, "takes --gaussians"),
+        ([data, tmp_path / "o", "--channels", "mbh"], 2, "features have hog,hof, not mbh"),
+        ([data, out, "--encoding", "fisher", "--gaussians", "50000", "--sample", "50000", "--",
+          "--threshold", "1e-8"], 1, "--gaussians 4553 or fewer would fit"),
+        (["compare", data, tmp_path / "o", "--options", "nosuch=-k 1"], 2, "DETECTOR one of"),
+        (["compare", data, tmp_path / "o", "--options", "gabor=--k 0.04"], 2, "--options gabor=...: --k"),
         ([data, tmp_path / "o", "--", "--descriptors", "hog"], 2, "--descriptors"),
         ([data, tmp_path / "o", "--", "--detector", "nosuch"], 2, "--detector: unknown detector"),
         ([data, tmp_path / "o", "--split", tmp_path / "ghost.txt"], 2, "left/none.avi"),
@@ -129,3 +138,65 @@ def test_bad_inputs_get_their_status_and_one_line(run, tmp_path):
         result = command(*arguments, check=status)
         assert message in result.stderr.strip().splitlines()[-1], arguments
     assert not (tmp_path / "o").exists()
+
+
+@pytest.mark.parametrize("gaussians, width, count", [(1, 6, 30), (3, 7, 0), (4, 12, 40), (5, 9, 1)])
+def test_fisher_vector_follows_the_formula(monkeypatch, gaussians, width, count):
+    from stview.evaluate import fisher
+    rng = np.random.default_rng(gaussians)
+    encoder = fisher.fit_encoder(rng.random((200, width), dtype=np.float32), gaussians, 0)
+    descriptors = rng.random((count, width), dtype=np.float32)
+    monkeypatch.setattr(fisher, "CHUNK", 7)  # several chunks per video
+    got = encoder.encode(descriptors)
+    mix, d = encoder.mixture, width // 2
+    u, v = np.zeros((gaussians, d)), np.zeros((gaussians, d))
+    for descriptor in descriptors:  # one descriptor at a time, as the formula reads
+        x = encoder.pca.transform(descriptor[None].astype(np.float64))[0]
+        for k, gamma in enumerate(mix.predict_proba(x[None])[0]):
+            z = (x - mix.means_[k]) / np.sqrt(mix.covariances_[k])
+            u[k] += gamma * z / (count * np.sqrt(mix.weights_[k]))
+            v[k] += gamma * (z * z - 1) / (count * np.sqrt(2 * mix.weights_[k]))
+    phi = np.concatenate([u.ravel(), v.ravel()])
+    phi = np.sign(phi) * np.sqrt(np.abs(phi))
+    phi = phi / np.linalg.norm(phi) if count else phi
+    assert got.dtype == np.float32 and got.shape == (2 * gaussians * d,)
+    np.testing.assert_allclose(got, phi, rtol=1e-4, atol=1e-6)
+
+
+def test_fisher_run_and_a_small_comparison(run, tmp_path):
+    folder, args, _ = run
+    shutil.copytree(folder / "out/features", tmp_path / "fisher/features")
+    shutil.copy(folder / "out/detector-options.json", tmp_path / "fisher")
+    fisher_args = [folder / "data", tmp_path / "fisher", "--encoding", "fisher", "--gaussians", "4",
+                   "--sample", "20000", "--", "--threshold", "1e-8"]
+    command(*fisher_args, check=0)
+    first = (tmp_path / "fisher/results.json").read_bytes()
+    results = json.loads(first)
+    assert results["accuracy"] >= 0.6 and results["options"]["encoding"] == "fisher"
+    assert results["options"]["gaussians"] == 4 and results["options"]["words"] is None
+    command(*fisher_args, check=0)
+    assert (tmp_path / "fisher/results.json").read_bytes() == first
+    video = folder / "data" / results["test_videos"][0]
+    assert command("predict", tmp_path / "fisher", video, check=0).stdout.split()[0] == str(video)
+
+    subprocess.run([sys.executable, ROOT / "samples/make_actions.py", tmp_path / "small", "--per-class", "5",
+                    "--seed", "2"], check=True, capture_output=True)
+    compare = ["compare", tmp_path / "small", tmp_path / "cmp", "--detectors", "harris,dense", "--words", "20",
+               "--gaussians", "2", "--sample", "5000", "-j", "2", "--options", "harris=--threshold 1e-8"]
+    made = command(*compare, check=0)
+    table = json.loads((tmp_path / "cmp/comparison.json").read_text())
+    assert [(r["detector"], "+".join(r["channels"]), r["encoding"]) for r in table["runs"]] == [
+        (d, c, e) for d in ("harris", "dense") for e in ("bof", "fisher") for c in ("hog", "hof", "hog+hof")]
+    assert all(table["detectors"][d]["points_per_video"] > 0 for d in ("harris", "dense"))
+    assert "| HOG | " in made.stdout and (tmp_path / "cmp/comparison.png").read_bytes()[:4] == b"\x89PNG"
+    # A run of the comparison is the run the evaluation makes alone with the same features.
+    shutil.copytree(tmp_path / "cmp/dense/features", tmp_path / "alone/features")
+    shutil.copy(tmp_path / "cmp/dense/detector-options.json", tmp_path / "alone")
+    command(tmp_path / "small", tmp_path / "alone", "--encoding", "fisher", "--gaussians", "2", "--sample",
+            "5000", "--channels", "hof", "--", "--detector", "dense", check=0)
+    assert ((tmp_path / "alone/results.json").read_bytes()
+            == (tmp_path / "cmp/dense/hof-fisher/results.json").read_bytes())
+    shutil.rmtree(tmp_path / "cmp/harris/hog-fisher")  # as an interrupted comparison leaves it
+    again = command(*compare, check=0)
+    assert "run 10 of 12: harris hog-fisher" in again.stderr and again.stderr.count(": run ") == 1
+    assert json.loads((tmp_path / "cmp/comparison.json").read_text())["runs"] == table["runs"]

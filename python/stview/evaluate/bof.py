@@ -8,7 +8,6 @@ from typing import Mapping, Sequence
 
 import numpy as np
 
-CHANNELS = ("hog", "hof")
 # Descriptors given to the codebook at once when assigning words: about 30 MB of
 # distances per thousand words.
 CHUNK = 8192

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Mapping, Sequence
+from typing import Callable, Mapping, Sequence
 
 import numpy as np
 
@@ -41,11 +41,26 @@ def fit(distances: Mapping[str, np.ndarray], labels: Sequence[str], c: float) ->
 
 def choose_c(distances: Mapping[str, np.ndarray], labels: Sequence[str],
              groups: Sequence[int] | None, seed: int) -> tuple[float, dict[float, float | None]]:
+    """(C, {C: cross-validated accuracy}) for the chi-squared SVM on the square training
+    `distances` (see cross_validate). Each fold computes its own A_c from its own training
+    part."""
+    labels = np.asarray(labels)
+
+    def fold(train, test, c):
+        model = fit({ch: d[np.ix_(train, train)] for ch, d in distances.items()}, labels[train], c)
+        return model.predict({ch: d[np.ix_(test, train)] for ch, d in distances.items()})
+
+    return cross_validate(fold, labels, groups, seed)
+
+
+def cross_validate(fold: Callable[[np.ndarray, np.ndarray, float], np.ndarray], labels: Sequence[str],
+                   groups: Sequence[int] | None, seed: int) -> tuple[float, dict[float, float | None]]:
     """(C, {C: cross-validated accuracy}): the C of C_VALUES with the best accuracy over five
-    folds of the training videos (the smallest such C on a tie). With `groups` (KTH's
-    persons), GroupKFold keeps each group in one fold; otherwise StratifiedKFold, shuffled
-    with `seed`. Each fold computes its own A_c from its own training part. With too few
-    videos to fold, FALLBACK_C and no accuracies."""
+    folds of the training videos (the smallest such C on a tie); `fold(train, test, c)`
+    fits on the training indices and returns the classes predicted for the test indices.
+    With `groups` (KTH's persons), GroupKFold keeps each group in one fold; otherwise
+    StratifiedKFold, shuffled with `seed`. With too few videos to fold, FALLBACK_C and no
+    accuracies."""
     from sklearn.model_selection import GroupKFold, StratifiedKFold
 
     labels = np.asarray(labels)
@@ -62,9 +77,7 @@ def choose_c(distances: Mapping[str, np.ndarray], labels: Sequence[str],
     for c in C_VALUES:
         correct = 0
         for train, test in folds:
-            model = fit({ch: d[np.ix_(train, train)] for ch, d in distances.items()}, labels[train], c)
-            predicted = model.predict({ch: d[np.ix_(test, train)] for ch, d in distances.items()})
-            correct += int((predicted == labels[test]).sum())
+            correct += int((fold(train, test, c) == labels[test]).sum())
         scores[c] = correct / len(labels)
     best = max(C_VALUES, key=lambda c: (scores[c], -c))
     return best, scores

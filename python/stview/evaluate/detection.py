@@ -19,10 +19,29 @@ from .errors import BadArguments, Failed
 from .output import write_atomically
 
 DESCRIPTORS = "hog,hof"
+# The descriptors each detector's features carry, when not DESCRIPTORS.
+DETECTOR_DESCRIPTORS = {"trajectories": "trajectory,hog,hof,mbh"}
 RECORD = "detector-options.json"
 # The features files' form the evaluation makes (the dataset runner's --format): HDF5. An
 # OUT whose record names no form was made with text features, read as they are.
 FORMAT = "h5"
+
+
+def detector_of(options: Sequence[str]) -> str:
+    """The detector the stdetect options choose (--detector NAME or --detector=NAME; the
+    last one given), harris by default."""
+    chosen = "harris"
+    for index, option in enumerate(options):
+        if option == "--detector" and index + 1 < len(options):
+            chosen = options[index + 1]
+        elif option.startswith("--detector="):
+            chosen = option.split("=", 1)[1]
+    return chosen
+
+
+def descriptors_for(options: Sequence[str]) -> str:
+    """The --descriptors the evaluation asks stdetect for: all of the chosen detector's."""
+    return DETECTOR_DESCRIPTORS.get(detector_of(options), DESCRIPTORS)
 
 
 def _error(error: runner.DatasetError) -> Exception:
@@ -75,7 +94,7 @@ def check_options(out: pathlib.Path, options: list[str]) -> bool:
     first run; a later run must ask for the same ones (BadArguments otherwise: features made
     with other options are never mixed). True when the record was made now."""
     record = out / RECORD
-    wanted = {"stdetect": options, "descriptors": DESCRIPTORS}
+    wanted = {"stdetect": options, "descriptors": descriptors_for(options)}
     if record.exists():
         try:
             made = json.loads(record.read_text(encoding="utf-8"))
@@ -119,15 +138,15 @@ def run(command: Sequence[str], *, env: dict[str, str] | None = None,
 
 def detect_dataset(dataset: pathlib.Path, features: pathlib.Path, options: list[str],
                    jobs: int | None) -> list[runner.Result]:
-    """Runs the dataset runner's parallel engine over `dataset` into `features` with HOG
-    and HOF and the given stdetect options, skipping every video whose features file
+    """Runs the dataset runner's parallel engine over `dataset` into `features` with the
+    detector's descriptors and the given stdetect options, skipping every video whose features file
     exists; its report lines go to standard error. Returns each video it ran (failed ones
     are not an error); bad options raise BadArguments (and leave no `features` folder
     made by this call), an interruption KeyboardInterrupt."""
     made = not features.exists()
     argv = (["-j", str(jobs)] if jobs is not None else []) + [
         "--format", features_format(features.parent),
-        str(dataset), str(features), "--", "--descriptors", DESCRIPTORS, *options]
+        str(dataset), str(features), "--", "--descriptors", descriptors_for(options), *options]
     sys.stderr.flush()
     try:
         arguments = dataset_cli.parse(argv)
@@ -145,9 +164,9 @@ def detect_dataset(dataset: pathlib.Path, features: pathlib.Path, options: list[
 
 
 def detect_video(video: pathlib.Path, output: pathlib.Path, options: list[str]) -> str | None:
-    """Runs stdetect on one video with HOG and HOF; None when done, else its error line."""
+    """Runs stdetect on one video with the detector's descriptors; None when done, else its error line."""
     command = [stdetect_path(), "--quiet", "-v", str(video), "-o", str(output),
-               "--descriptors", DESCRIPTORS, *options]
+               "--descriptors", descriptors_for(options), *options]
     status, errors = run(command, capture=True)
     if status == 130:
         raise KeyboardInterrupt

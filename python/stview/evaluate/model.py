@@ -11,26 +11,35 @@ import numpy as np
 from .bof import chi2_distances, histogram
 from .classifier import Classifier
 from .errors import Failed
+from .fisher import LinearClassifier
 from .output import write_atomically
 
 # The file: a small pickle {"format", "sklearn"}, then the Model's own pickle, so that the
 # version is checked before any scikit-learn object is read.
-FORMAT = 2
+FORMAT = 3
 
 
 @dataclass
 class Model:
-    """Detector options, one fitted KMeans codebook and the training histograms
-    (float64 (videos, words)) per channel, and the SVM with its A_c."""
+    """Detector options and, per channel, the fitted encoder: with the bag of features
+    (`encoding` "bof") a KMeans codebook and the training histograms (float64 (videos,
+    words)), and the SVM with its A_c; with Fisher vectors ("fisher") a fisher.Encoder
+    (no training vectors: `train_histograms` is None) and the linear SVM."""
 
     detector_options: list[str]
     channels: list[str]
     codebooks: dict
-    train_histograms: dict[str, np.ndarray]
-    classifier: Classifier
+    train_histograms: dict[str, np.ndarray] | None
+    classifier: Classifier | LinearClassifier
+    encoding: str = "bof"
 
     def predict(self, descriptors: dict[str, np.ndarray]) -> str:
         """The class of one video from its descriptors {channel: float32 (N, dimensions)}."""
+        if self.encoding == "fisher":
+            vector = np.concatenate([self.codebooks[channel].encode(descriptors[channel])
+                                     for channel in self.channels])
+            return str(self.classifier.predict(vector[None])[0])
+        assert self.train_histograms is not None
         distances = {channel: chi2_distances(histogram(self.codebooks[channel], descriptors[channel])[None],
                                              self.train_histograms[channel])
                      for channel in self.channels}

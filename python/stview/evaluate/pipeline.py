@@ -11,7 +11,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from . import bof, classifier, dataset, detection, model
+from . import bof, classifier, dataset, detection, fisher, model
 from .errors import BadArguments, Failed
 from .output import write_atomically
 from .report import Results, confusion_png
@@ -54,7 +54,9 @@ class Stage:
 
 @dataclass
 class Settings:
-    """The options of one evaluation (see the command's usage)."""
+    """The options of one evaluation (see the command's usage). `channels` None: all of
+    the detector's; `words` is the bag of features' codebook size, `gaussians` the Fisher
+    vectors' mixture size (the other is unused)."""
 
     dataset: pathlib.Path
     out: pathlib.Path
@@ -64,16 +66,26 @@ class Settings:
     seed: int
     words: int
     sample: int
-    channels: list[str]
+    channels: list[str] | None
     jobs: int | None
     detector_options: list[str]
+    encoding: str = "bof"
+    gaussians: int = 256
 
 
-def evaluate(settings: Settings) -> Results:
-    """Runs every stage and writes OUT/results.json, OUT/confusion.png and OUT/model.
-    Raises BadArguments or Failed (nothing written then but the features made so far)."""
-    times: dict[str, float] = {}
-    channels = settings.channels
+@dataclass
+class Videos:
+    """A dataset's videos (sorted by path), its split and its classes."""
+
+    videos: list[dataset.Video]
+    train: list[dataset.Video]
+    test: list[dataset.Video]
+    classes: list[str]
+
+
+def list_dataset(settings: Settings) -> Videos:
+    """The videos and split the settings name; BadArguments or Failed when they cannot be
+    trained and tested on."""
     if not settings.dataset.is_dir():
         raise BadArguments(f"no dataset folder {settings.dataset}")
     videos = dataset.list_videos(settings.dataset)
@@ -86,108 +98,217 @@ def evaluate(settings: Settings) -> Results:
                      + (f" (nor of {len(untrained) - 1} more)" if len(untrained) > 1 else ""))
     if len(classes) < 2:
         raise Failed(f"only one class ({classes[0]}): nothing to tell apart")
-    detection.check_stdetect_options(settings.detector_options)
-    try:
-        settings.out.mkdir(parents=True, exist_ok=True)
-    except OSError as error:
-        raise BadArguments(f"cannot make the folder {settings.out}: {error.strerror}") from None
-    note(f"{len(videos)} videos of {len(classes)} classes: {len(train)} to train, {len(test)} to test")
+    return Videos(videos, train, test, classes)
 
-    features_dir = settings.out / "features"
-    names = dataset.features_names(videos, detection.features_format(settings.out))
-    with Stage("features", times):
-        created = detection.check_options(settings.out, settings.detector_options)
-        try:
-            ran = detection.detect_dataset(settings.dataset, features_dir, settings.detector_options,
-                                           settings.jobs)
-        except BadArguments:
-            if created:  # options that stdetect refused make no features to keep apart
-                (settings.out / detection.RECORD).unlink()
-            raise
-    failed = {video.path for video in videos if not (features_dir / names[video.path]).is_file()}
-    stopped = [result.video for result in ran if result.status == "interrupted"]
-    if stopped:  # stdetect stopped by a signal while this run went on
-        note(f"interrupted, not failed: {', '.join(stopped)} (the same command detects again)")
 
-    def read(video: dataset.Video) -> dict[str, np.ndarray] | None:
-        if video.path in failed:
+def detector_channels(options: list[str], channels: list[str] | None) -> list[str]:
+    """The channels a run uses: `channels`, all of them among the detector's descriptors
+    (BadArguments otherwise), or the detector's descriptors when None."""
+    available = detection.descriptors_for(options).split(",")
+    if channels is None:
+        return available
+    missing = [channel for channel in channels if channel not in available]
+    if missing:
+        raise BadArguments(f"--channels {','.join(channels)}: the {detection.detector_of(options)} "
+                           f"detector's features have {','.join(available)}, not {missing[0]}")
+    return [channel for channel in available if channel in channels]
+
+
+class Features:
+    """OUT/features of one detector: made (or completed) by `make`, read one video at a
+    time by `read`, which notes and remembers the videos that cannot be read."""
+
+    def __init__(self, data: pathlib.Path, out: pathlib.Path, options: list[str], videos: Videos):
+        self.data, self.out, self.options, self.videos = data, out, options, videos
+        self.folder = out / "features"
+        self.names = dataset.features_names(videos.videos, detection.features_format(out))
+        self.failed: set[str] = set()
+
+    def make(self, jobs: int | None, times: dict[str, float]) -> list:
+        """Detects every video without a features file; returns the dataset runner's
+        results for the videos it ran."""
+        with Stage("features", times):
+            created = detection.check_options(self.out, self.options)
+            try:
+                ran = detection.detect_dataset(self.data, self.folder, self.options, jobs)
+            except BadArguments:
+                if created:  # options that stdetect refused make no features to keep apart
+                    (self.out / detection.RECORD).unlink()
+                raise
+        self.failed = {video.path for video in self.videos.videos
+                       if not (self.folder / self.names[video.path]).is_file()}
+        stopped = [result.video for result in ran if result.status == "interrupted"]
+        if stopped:  # stdetect stopped by a signal while this run went on
+            note(f"interrupted, not failed: {', '.join(stopped)} (the same command detects again)")
+        return ran
+
+    def read(self, video: dataset.Video, channels: list[str]) -> dict[str, np.ndarray] | None:
+        """{channel: float32 (N, D)} of one video, None when its detection failed or its
+        file cannot be read (noted once)."""
+        if video.path in self.failed:
             return None
         try:
-            return bof.read_descriptors(features_dir / names[video.path], channels)
+            return bof.read_descriptors(self.folder / self.names[video.path], channels)
         except (OSError, ValueError) as error:
             note(f"cannot read the features of {video.path}: {error}")
-            failed.add(video.path)
+            self.failed.add(video.path)
             return None
 
+    def trained(self) -> list[dataset.Video]:
+        """The training videos that have features; Failed when a class has none left."""
+        train = self.videos.train
+        trained = [video for video in train if video.path not in self.failed]
+        lost = sorted({video.label for video in train} - {video.label for video in trained})
+        if lost:
+            raise Failed(f"every training video of class {lost[0]} failed in detection")
+        return trained
+
+
+def sample_descriptors(features: Features, channels: list[str], size: int, seed: int,
+                       times: dict[str, float]) -> tuple[dict[str, np.ndarray], int]:
+    """({channel: float32 (min(size, total), D)}, total): a seeded uniform sample of the
+    training descriptors (bof.DescriptorSample), drawn in one pass over the files."""
+    train = features.videos.train
     with Stage("sample", times, len(train)) as stage:
-        sample = bof.DescriptorSample(settings.sample, settings.seed, channels)
+        sample = bof.DescriptorSample(size, seed, channels)
         for index, video in enumerate(train):
-            descriptors = read(video)
+            descriptors = features.read(video, channels)
             if descriptors is not None:
                 sample.add(index, descriptors)
             stage.step(index + 1)
-    trained = [video for video in train if video.path not in failed]
-    lost = sorted({video.label for video in train} - {video.label for video in trained})
-    if lost:
-        raise Failed(f"every training video of class {lost[0]} failed in detection")
-    if sample.total < settings.words:
-        fits = f"--words {sample.total} or fewer would fit" if sample.total else "no training video has a point"
-        raise Failed(f"{sample.total} training descriptors, fewer than --words {settings.words}: {fits}")
+        return sample.result(), sample.total
 
-    codebooks = {}
-    with Stage("codebook", times):
-        for channel, rows in sample.result().items():
-            note(f"codebook: {settings.words} {channel.upper()} words from {len(rows)} descriptors")
-            codebooks[channel] = bof.fit_codebook(rows, settings.words, settings.seed)
-    del sample
 
-    histograms: dict[str, dict[str, np.ndarray]] = {channel: {} for channel in channels}
+def fit_encoders(rows: dict[str, np.ndarray], total: int, encoding: str, size: int, seed: int,
+                 times: dict[str, float]) -> dict:
+    """{channel: a KMeans codebook of `size` words (bof) or a fisher.Encoder of `size`
+    Gaussians (fisher)} on each channel's sample; Failed when the training set has fewer
+    descriptors than `size`, naming the value that would fit."""
+    option = "--words" if encoding == "bof" else "--gaussians"
+    if total < size:
+        fits = f"{option} {total} or fewer would fit" if total else "no training video has a point"
+        raise Failed(f"{total} training descriptors, fewer than {option} {size}: {fits}")
+    encoders = {}
+    with Stage("codebook" if encoding == "bof" else "mixture", times):
+        for channel, sample in rows.items():
+            if encoding == "bof":
+                note(f"codebook: {size} {channel.upper()} words from {len(sample)} descriptors")
+                encoders[channel] = bof.fit_codebook(sample, size, seed)
+            else:
+                note(f"mixture: PCA to {sample.shape[1] // 2} and {size} Gaussians on "
+                     f"{len(sample)} {channel.upper()} descriptors")
+                encoders[channel] = fisher.fit_encoder(sample, size, seed)
+    return encoders
+
+
+def encode_videos(features: Features, encoders: dict, encoding: str,
+                  times: dict[str, float]) -> tuple[dict[str, dict[str, np.ndarray]], list[str]]:
+    """({channel: {video path: its histogram (float64) or Fisher vector (float32)}}, the
+    videos with no point), one video's descriptors read at a time."""
+    channels = list(encoders)
+    vectors: dict[str, dict[str, np.ndarray]] = {channel: {} for channel in channels}
     no_points = []
-    with Stage("histograms", times, len(videos)) as stage:
+    videos = features.videos.videos
+    with Stage("histograms" if encoding == "bof" else "fisher vectors", times, len(videos)) as stage:
         for done, video in enumerate(videos, 1):
-            descriptors = read(video)
+            descriptors = features.read(video, channels)
             if descriptors is not None:
                 if len(descriptors[channels[0]]) == 0:
                     no_points.append(video.path)
                 for channel in channels:
-                    histograms[channel][video.path] = bof.histogram(codebooks[channel], descriptors[channel])
+                    encoder = encoders[channel]
+                    vectors[channel][video.path] = (bof.histogram(encoder, descriptors[channel])
+                                                    if encoding == "bof" else encoder.encode(descriptors[channel]))
             stage.step(done)
+    return vectors, no_points
 
-    tested = [video for video in test if video.path not in failed]
+
+def train_and_write(out: pathlib.Path, settings: Settings, videos: Videos, failed: set[str],
+                    channels: list[str], encoders: dict, vectors: dict[str, dict[str, np.ndarray]],
+                    no_points: list[str], times: dict[str, float]) -> Results:
+    """Cross-validates C, trains on every training video with features, tests, and writes
+    OUT/results.json, OUT/confusion.png, OUT/model and OUT/report.txt."""
+    trained = [video for video in videos.train if video.path not in failed]
+    tested = [video for video in videos.test if video.path not in failed]
+    labels = [video.label for video in trained]
+    persons = [video.person for video in trained]
+    groups = persons if all(person is not None for person in persons) else None
+    fisher_encoding = settings.encoding == "fisher"
     with Stage("training", times):
-        train_rows = {ch: np.array([histograms[ch][v.path] for v in trained]) for ch in channels}
-        train_distances = {ch: bof.chi2_distances(rows, rows) for ch, rows in train_rows.items()}
-        labels = [video.label for video in trained]
-        persons = [video.person for video in trained]
-        groups = persons if all(person is not None for person in persons) else None
-        c, scores = classifier.choose_c(train_distances, labels, groups, settings.seed)
+        predicted: dict[str, str] = {}
+        if fisher_encoding:
+            def stack(chosen: list[dataset.Video]) -> np.ndarray:
+                return np.array([np.concatenate([vectors[ch][v.path] for ch in channels]) for v in chosen],
+                                dtype=np.float32).reshape(len(chosen), -1)
+
+            train_rows = None
+            rows = stack(trained)
+            known = np.asarray(labels)
+            c, scores = classifier.cross_validate(
+                lambda tr, te, c: fisher.fit_linear(rows[tr], known[tr], c, settings.seed).predict(rows[te]),
+                labels, groups, settings.seed)
+            fitted = fisher.fit_linear(rows, labels, c, settings.seed)
+            if tested:
+                predicted = dict(zip((v.path for v in tested), map(str, fitted.predict(stack(tested)))))
+        else:
+            train_rows = {ch: np.array([vectors[ch][v.path] for v in trained]) for ch in channels}
+            train_distances = {ch: bof.chi2_distances(r, r) for ch, r in train_rows.items()}
+            c, scores = classifier.choose_c(train_distances, labels, groups, settings.seed)
+            fitted = classifier.fit(train_distances, labels, c)
+            if tested:
+                test_distances = {ch: bof.chi2_distances(np.array([vectors[ch][v.path] for v in tested]),
+                                                         train_rows[ch]) for ch in channels}
+                predicted = dict(zip((v.path for v in tested), map(str, fitted.predict(test_distances))))
         note(f"training: C = {c:g} (cross-validated accuracy "
              + ", ".join(f"{k:g}: {v:.3f}" for k, v in scores.items() if v is not None) + ")")
-        fitted = classifier.fit(train_distances, labels, c)
-        predicted: dict[str, str] = {}
-        if tested:
-            test_distances = {ch: bof.chi2_distances(np.array([histograms[ch][v.path] for v in tested]),
-                                                     train_rows[ch]) for ch in channels}
-            predicted = dict(zip((v.path for v in tested), map(str, fitted.predict(test_distances))))
 
     with Stage("results", times):
         options = {
-            "channels": channels, "words": settings.words, "sample": settings.sample,
+            "channels": channels, "encoding": settings.encoding,
+            "words": None if fisher_encoding else settings.words,
+            "gaussians": settings.gaussians if fisher_encoding else None, "sample": settings.sample,
             "seed": settings.seed, "split": settings.split or "random",
             "test_fraction": settings.test_fraction if settings.split is None else None,
-            "descriptors": detection.DESCRIPTORS, "detector_options": settings.detector_options,
+            "descriptors": detection.descriptors_for(settings.detector_options),
+            "detector_options": settings.detector_options,
         }
-        results = Results(classes, [v.path for v in train], [v.path for v in test],
-                          [v.label for v in test], [predicted.get(v.path) for v in test],
-                          [v.path for v in videos if v.path in failed], no_points,
+        results = Results(videos.classes, [v.path for v in videos.train], [v.path for v in videos.test],
+                          [v.label for v in videos.test], [predicted.get(v.path) for v in videos.test],
+                          [v.path for v in videos.videos if v.path in failed], no_points,
                           options, c, scores, times)
-        model.save(model.Model(settings.detector_options, channels, codebooks, train_rows, fitted),
-                   settings.out / "model")
-        title = f"{'+'.join(ch.upper() for ch in channels)}: accuracy {results.accuracy():.1%}"
-        write_atomically(settings.out / "confusion.png", confusion_png(classes, results.confusion(), title))
-        write_atomically(settings.out / "results.json", results.to_json())
-    write_atomically(settings.out / "report.txt", results.text())
+        model.save(model.Model(settings.detector_options, channels, {ch: encoders[ch] for ch in channels},
+                               train_rows, fitted, settings.encoding), out / "model")
+        encoding = f"Fisher vectors, K = {settings.gaussians}" if fisher_encoding else f"{settings.words} words"
+        title = f"{'+'.join(ch.upper() for ch in channels)} ({encoding}): accuracy {results.accuracy():.1%}"
+        write_atomically(out / "confusion.png", confusion_png(videos.classes, results.confusion(), title))
+        write_atomically(out / "results.json", results.to_json())
+    write_atomically(out / "report.txt", results.text())
     return results
+
+
+def evaluate(settings: Settings) -> Results:
+    """Runs every stage and writes OUT/results.json, OUT/confusion.png and OUT/model.
+    Raises BadArguments or Failed (nothing written then but the features made so far)."""
+    times: dict[str, float] = {}
+    videos = list_dataset(settings)
+    detection.check_stdetect_options(settings.detector_options)
+    channels = detector_channels(settings.detector_options, settings.channels)
+    try:
+        settings.out.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise BadArguments(f"cannot make the folder {settings.out}: {error.strerror}") from None
+    note(f"{len(videos.videos)} videos of {len(videos.classes)} classes: {len(videos.train)} to train, "
+         f"{len(videos.test)} to test")
+    features = Features(settings.dataset, settings.out, settings.detector_options, videos)
+    features.make(settings.jobs, times)
+    rows, total = sample_descriptors(features, channels, settings.sample, settings.seed, times)
+    features.trained()
+    size = settings.gaussians if settings.encoding == "fisher" else settings.words
+    encoders = fit_encoders(rows, total, settings.encoding, size, settings.seed, times)
+    del rows
+    vectors, no_points = encode_videos(features, encoders, settings.encoding, times)
+    return train_and_write(settings.out, settings, videos, features.failed, channels, encoders, vectors,
+                           no_points, times)
 
 
 def predict(out: pathlib.Path, videos: list[str]) -> int:
