@@ -65,7 +65,7 @@ const BadInput kBadInputs[] = {
     {kDetect, "-v @square.avi --threads 0", 2, "--threads", ""},
     // Options are refused by name, with the detector they do not fit.
     {kDetect, "-v @square.avi --detector nosuch", 2,
-     "--detector: unknown detector 'nosuch' (harris, gabor, hessian, dense)", ""},
+     "--detector: unknown detector 'nosuch' (harris, gabor, hessian, dense, trajectories)", ""},
     {kDetect, "-v @square.avi --k 0.001 --detector gabor", 2,
      "--k: applies to harris only, not to gabor", ""},
     {kDetect, "-v @square.avi --detector dense --threshold 0", 2, "--threshold: dense", ""},
