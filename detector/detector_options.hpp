@@ -9,10 +9,10 @@ namespace stview {
 
 /// The detectors stdetect offers. Every one searches each (sigma^2, tau^2) pair on its own.
 enum class DetectorKind {
-    Harris,   ///< space-time corners: det(mu) - k trace(mu)^3 of the second-moment matrix
-    Gabor,    ///< periodic motion: E^2 + O^2 of a quadrature pair of temporal Gabor filters
-    Hessian,  ///< blobs: |det| of the scale-normalised space-time Hessian
-    Dense,    ///< a regular grid of half-overlapping descriptor boxes, no response
+    Harris,        ///< space-time corners: det(mu) - k trace(mu)^3 of the second-moment matrix
+    Gabor,         ///< periodic motion: E^2 + O^2 of a quadrature pair of temporal Gabor filters
+    Hessian,       ///< blobs: |det| of the scale-normalised space-time Hessian
+    Dense,         ///< a regular grid of half-overlapping descriptor boxes, no response
     Trajectories,  ///< points tracked through dense optical flow, described along the track
 };
 
@@ -35,9 +35,9 @@ struct DetectorOptions {
     bool hof = false;         ///< attach histograms of optical flow (90; trajectories 108)
     DetectorKind kind = DetectorKind::Harris;
     // Trajectories only (the scales above are not theirs).
-    int trajectoryLength = 15;  ///< L: frames a trajectory is tracked over, at least 3
-    int trajectoryStride = 5;   ///< W: the sampling cells' side, pixels
-    int trajectoryScales = 8;   ///< at most this many scales, each 2^(-1/2) of the one before
+    int trajectoryLength = 15;     ///< L: frames a trajectory is tracked over, at least 3
+    int trajectoryStride = 5;      ///< W: the sampling cells' side, pixels
+    int trajectoryScales = 8;      ///< at most this many scales, each 2^(-1/2) of the one before
     bool trajectoryShape = false;  ///< attach the trajectory's normalised moves (2L numbers)
     bool mbh = false;              ///< attach motion-boundary histograms (192 numbers)
 };
@@ -71,7 +71,7 @@ struct DetectorChoice {
     std::vector<double> temporalVariances{2, 4};
     std::optional<double> k;          ///< harris only
     std::optional<double> threshold;  ///< every detector but dense and trajectories
-    bool scalesGiven = false;  ///< the variances were asked for (trajectories refuse them)
+    bool scalesGiven = false;         ///< the variances were asked for (trajectories refuse them)
     std::optional<long> trajectoryLength, trajectoryStride, trajectoryScales;  ///< trajectories
 };
 
