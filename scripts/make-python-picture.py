@@ -15,6 +15,7 @@ from pathlib import Path
 import numpy as np
 
 import stview
+from picture_frame import save_png, video_frame
 from stview.tools import stdetect_path
 
 VIDEO = "/usr/share/doc/opencv-doc/examples/data/vtest.avi"
@@ -32,19 +33,9 @@ def main() -> None:
                         str(points)], check=True)
         features = stview.read_features(points)
         # The frame as OpenCV decodes it would come from cv2; FFmpeg gives the same BGR pixels.
-        raw = subprocess.run(["ffmpeg", "-v", "error", "-i", video, "-vf",
-                              f"select=eq(n\\,{FRAME})", "-frames:v", "1", "-f", "rawvideo",
-                              "-pix_fmt", "bgr24", "-"], check=True, capture_output=True).stdout
-        height = int(subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v",
-                                     "-show_entries", "stream=height", "-of", "csv=p=0",
-                                     video], check=True, capture_output=True,
-                                    text=True).stdout)
-        frame = np.frombuffer(raw, np.uint8).reshape(height, -1, 3).copy()
+        frame = video_frame(video, FRAME)
         stview.draw(frame, features, FRAME)
-        frame = np.ascontiguousarray(frame[120:420, 280:])
-        subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "bgr24",
-                        "-s", f"{frame.shape[1]}x{frame.shape[0]}", "-i", "-", str(OUTPUT)],
-                       input=frame.tobytes(), check=True)
+        save_png(frame[120:420, 280:], OUTPUT)
     shown = np.abs(features.points[:, 3] - FRAME) < np.sqrt(features.points[:, 5])
     print(f"{OUTPUT}: {len(features)} points in frames 0-99, {shown.sum()} drawn on frame {FRAME}")
 

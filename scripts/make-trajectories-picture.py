@@ -9,13 +9,12 @@ Usage: PYTHONPATH=build/python /usr/bin/python3 scripts/make-trajectories-pictur
 (needs a build, ffmpeg, and apt-get install opencv-doc for the default video).
 """
 
-import subprocess
 import sys
 from pathlib import Path
 
-import numpy as np
 
 import stview
+from picture_frame import save_png, video_frame
 
 VIDEO = "/usr/share/doc/opencv-doc/examples/data/vtest.avi"
 FRAME = 50
@@ -28,19 +27,10 @@ def main() -> None:
         sys.exit(f"make-trajectories-picture: no {video} (apt-get install opencv-doc)")
     features = stview.detect(video, detector="trajectories", last=FRAME + 20,
                              descriptors="trajectory", threads=2)
-    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", video, "-vf",
-                          f"select=eq(n\\,{FRAME})", "-frames:v", "1", "-f", "rawvideo",
-                          "-pix_fmt", "bgr24", "-"], check=True, capture_output=True).stdout
-    height = int(subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v",
-                                 "-show_entries", "stream=height", "-of", "csv=p=0", video],
-                                check=True, capture_output=True, text=True).stdout)
     features = features[features.points[:, 4] == features.points[:, 4].min()]
-    frame = np.frombuffer(raw, np.uint8).reshape(height, -1, 3).copy()
+    frame = video_frame(video, FRAME)
     stview.draw(frame, features, FRAME)
-    frame = np.ascontiguousarray(frame[120:420, 280:])
-    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "bgr24",
-                    "-s", f"{frame.shape[1]}x{frame.shape[0]}", "-i", "-", str(OUTPUT)],
-                   input=frame.tobytes(), check=True)
+    save_png(frame[120:420, 280:], OUTPUT)
     length = features.tracks.shape[1] - 1 if features.tracks is not None else 0
     first = features.points[:, 3] - length // 2
     shown = (first <= FRAME) & (FRAME <= first + length)
