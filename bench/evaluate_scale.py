@@ -2,7 +2,7 @@
 """The evaluation's own stages (sample, codebook, histograms, training) at KTH's size.
 
     evaluate_scale.py WORK_DIR [--videos 599] [--descriptors 2000000] [--words 4000]
-                      [--format txt|h5]
+                      [--format txt|h5] [--encoding bof|fisher] [--gaussians 256]
 
 Makes WORK_DIR/kth with one empty file per video under KTH's names (25 persons, 6 actions,
 4 scenarios, the last dropped as in the public release) and WORK_DIR/out/features with a
@@ -13,7 +13,8 @@ file made and so detects nothing. The run prints its report (stage times); then 
 resident memory follows. The files (about 2.5 GB of text at the default size) are made once and
 reused by later runs. With --format h5 the text files are converted once into
 WORK_DIR/out-h5/features (HDF5 features files of the same values) and the evaluation runs on
-WORK_DIR/out-h5 instead.
+WORK_DIR/out-h5 instead. --encoding fisher runs Fisher vectors of --gaussians Gaussians
+instead of the bag of words (--words then does not apply).
 """
 
 from __future__ import annotations
@@ -78,12 +79,18 @@ def main() -> int:
     parser.add_argument("--descriptors", type=int, default=2_000_000)
     parser.add_argument("--words", type=int, default=4000)
     parser.add_argument("--format", choices=("txt", "h5"), default="txt")
+    parser.add_argument("--encoding", choices=("bof", "fisher"), default="bof")
+    parser.add_argument("--gaussians", type=int, default=256)
     args = parser.parse_args()
     make(args.work, args.videos, args.descriptors)
     out = make_hdf5(args.work) if args.format == "h5" else args.work / "out"
     timing = args.work / "time.txt"
     command = ["/usr/bin/time", "-v", "-o", str(timing), sys.executable, "-m", "stview.evaluate",
-               str(args.work / "kth"), str(out), "--split", "kth", "--words", str(args.words)]
+               str(args.work / "kth"), str(out), "--split", "kth"]
+    if args.encoding == "fisher":
+        command += ["--encoding", "fisher", "--gaussians", str(args.gaussians)]
+    else:
+        command += ["--words", str(args.words)]
     run = subprocess.run(command)
     usage = timing.read_text()
     peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", usage)
