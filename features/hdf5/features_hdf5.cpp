@@ -319,9 +319,8 @@ struct Hdf5FeaturesWriter::State {
     Handle file;
     Handle points;
     std::vector<Handle> blocks;
-    std::vector<double> pointRows;              // buffered rows, N x 7
-    std::vector<std::vector<float>> blockRows;  // buffered rows of each block
-    hsize_t written = 0;                        // rows in the file
+    FeatureColumns buffer;  // rows not yet written, in the file's layout
+    hsize_t written = 0;    // rows in the file
     bool committed = false;
 
     FeaturesFileInfo info;
@@ -439,7 +438,7 @@ struct Hdf5FeaturesWriter::State {
 
     // Writes the buffered rows in whole chunks (all of them when @p all).
     void flush(bool all) {
-        std::size_t rows = pointRows.size() / kFeatureFields;
+        std::size_t rows = buffer.size();
         if (!all) rows -= rows % chunkRows;
         if (!points) {
             if (rows == 0 && !all) return;
@@ -449,12 +448,14 @@ struct Hdf5FeaturesWriter::State {
             makeDatasets(rows);
         }
         if (rows == 0) return;
+        std::vector<double>& pointRows = buffer.points;
         writeRows(points, H5T_NATIVE_DOUBLE, pointRows.data(), rows, {kFeatureFields});
         pointRows.erase(pointRows.begin(), pointRows.begin() + rows * kFeatureFields);
         for (std::size_t b = 0; b < layout.size(); ++b) {
-            writeRows(blocks[b], H5T_NATIVE_FLOAT, blockRows[b].data(), rows, rowShape(layout[b]));
+            std::vector<float>& blockRows = buffer.blocks[b].values;
+            writeRows(blocks[b], H5T_NATIVE_FLOAT, blockRows.data(), rows, rowShape(layout[b]));
             const std::size_t width = static_cast<std::size_t>(layout[b].width);
-            blockRows[b].erase(blockRows[b].begin(), blockRows[b].begin() + rows * width);
+            blockRows.erase(blockRows.begin(), blockRows.begin() + rows * width);
         }
         written += rows;
     }
@@ -499,7 +500,7 @@ Hdf5FeaturesWriter::Hdf5FeaturesWriter(const std::string& path, const ColumnLayo
         s.file = Handle(H5Fcreate(s.temporary.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access.get()),
                         H5Fclose);
         if (!s.file) s.fail("HDF5 cannot create the file");
-        s.blockRows.resize(layout.size());
+        s.buffer = emptyColumns(layout);
     } catch (...) {
         s.blocks.clear();
         s.points.reset();
@@ -520,24 +521,7 @@ Hdf5FeaturesWriter::~Hdf5FeaturesWriter() {
 
 void Hdf5FeaturesWriter::append(const FeatureList& points) {
     State& s = *state_;
-    const std::size_t width = layoutWidth(s.layout);
-    for (const FeaturePoint& p : points) {
-        if (width > 0 && (!p.array || p.array->size() < width)) {
-            throw std::invalid_argument("record " + std::to_string(p.id) + " holds " +
-                                        std::to_string(p.array ? p.array->size() : 0) +
-                                        " numbers after its seven fields, not " +
-                                        std::to_string(width));
-        }
-        for (double field : {double(p.id), double(p.x), double(p.y), double(p.t), p.spatialVariance,
-                             p.temporalVariance, p.value}) {
-            s.pointRows.push_back(field);
-        }
-        const double* values = width > 0 ? p.array->data() : nullptr;
-        for (std::size_t b = 0; b < s.layout.size(); ++b) {
-            s.blockRows[b].insert(s.blockRows[b].end(), values, values + s.layout[b].width);
-            values += s.layout[b].width;
-        }
-    }
+    appendColumns(points, s.buffer);
     const Lock lock(hdf5Mutex());
     s.flush(false);
 }
@@ -556,12 +540,13 @@ void Hdf5FeaturesWriter::append(const double* points, std::size_t count,
     // At most a chunk's rows are buffered at a time.
     for (std::size_t first = 0; first < count; first += s.chunkRows) {
         const std::size_t rows = std::min(s.chunkRows, count - first);
-        s.pointRows.insert(s.pointRows.end(), points + first * kFeatureFields,
-                           points + (first + rows) * kFeatureFields);
+        s.buffer.points.insert(s.buffer.points.end(), points + first * kFeatureFields,
+                               points + (first + rows) * kFeatureFields);
         for (std::size_t b = 0; b < blocks.size(); ++b) {
             const auto width = static_cast<std::size_t>(blocks[b].shape.width);
-            s.blockRows[b].insert(s.blockRows[b].end(), blocks[b].values + first * width,
-                                  blocks[b].values + (first + rows) * width);
+            std::vector<float>& values = s.buffer.blocks[b].values;
+            values.insert(values.end(), blocks[b].values + first * width,
+                          blocks[b].values + (first + rows) * width);
         }
         const Lock lock(hdf5Mutex());
         s.flush(false);
